@@ -10,11 +10,13 @@
 #include <thread>
 
 struct PlatformObject {
-    enum class Kind { Event, Thread } kind;
+    enum class Kind { Event, Thread, Layer } kind;
     bool manualReset = true;
     bool signalled = false;
     int references = 1; // the creator's handle, plus a running thread
     DWORD exitCode = 0;
+    void* layerContext = nullptr;
+    void (*layerClose)(void*) = nullptr;
 };
 
 namespace {
@@ -29,10 +31,19 @@ std::condition_variable& GlobalChanged() {
     return *changed;
 }
 
-void ReleaseLocked(PlatformObject* object) {
+// Returns the layer close routine to run once the global lock is released.
+void ReleaseLocked(PlatformObject* object, void (**layerClose)(void*), void** layerContext) {
     if (--object->references == 0) {
+        *layerClose = object->layerClose;
+        *layerContext = object->layerContext;
         delete object;
     }
+}
+
+void ReleaseLocked(PlatformObject* object) {
+    void (*close)(void*) = nullptr;
+    void* context = nullptr;
+    ReleaseLocked(object, &close, &context);
 }
 
 // Returns the index of the first signalled handle, consuming auto-reset
@@ -186,12 +197,19 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
 }
 
 BOOL CloseHandle(HANDLE handle) {
-    if (handle == nullptr) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    std::lock_guard<std::mutex> lock(GlobalMutex());
-    ReleaseLocked(handle);
+    void (*close)(void*) = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(GlobalMutex());
+        ReleaseLocked(handle, &close, &context);
+    }
+    if (close != nullptr) {
+        close(context);
+    }
     return TRUE;
 }
 
@@ -226,6 +244,22 @@ DWORD GetLastError() { return t_lastError; }
 void SetLastError(DWORD error) { t_lastError = error; }
 
 namespace svcproc::platform {
+HANDLE CreateLayerHandle(void* context, void (*close)(void* context)) {
+    auto* object = new PlatformObject{PlatformObject::Kind::Layer};
+    object->layerContext = context;
+    object->layerClose = close;
+    return object;
+}
+
+void* GetLayerHandleContext(HANDLE handle, void (*close)(void* context)) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+        handle->kind != PlatformObject::Kind::Layer ||
+        handle->layerClose != close) {
+        return nullptr;
+    }
+    return handle->layerContext;
+}
+
 void SetTickCountForTest(DWORD ticks) {
     g_tickOverride = ticks;
     g_tickOverridden = true;

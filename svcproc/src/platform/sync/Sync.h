@@ -14,6 +14,8 @@
 struct PlatformObject;
 using HANDLE = PlatformObject*;
 
+inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~uintptr_t{0});
+
 constexpr DWORD INFINITE = 0xFFFFFFFFu;
 constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_TIMEOUT = 258;
@@ -77,6 +79,14 @@ SVCP_PLATFORM_EXPORT DWORD GetLastError();
 SVCP_PLATFORM_EXPORT void SetLastError(DWORD error);
 
 namespace svcproc::platform {
+// A handle of another layer (a device file, say): CloseHandle calls `close`
+// with `context` when the last reference goes. Used by the layers that hand
+// out HANDLEs of their own.
+SVCP_PLATFORM_EXPORT HANDLE CreateLayerHandle(void* context, void (*close)(void* context));
+// The context of a layer handle made with that `close`, or null for any
+// other handle.
+SVCP_PLATFORM_EXPORT void* GetLayerHandleContext(HANDLE handle, void (*close)(void* context));
+
 // Test hook: from now on GetTickCount answers `ticks` (and what AdvanceTickCount
 // adds) instead of the clock, in every module of the process.
 SVCP_PLATFORM_EXPORT void SetTickCountForTest(DWORD ticks);
