@@ -87,7 +87,8 @@ public:
     // Bytes appended to the table as they are, outside any structure.
     SmbiosTableBuilder& RawBytes(const std::vector<uint8_t>& bytes);
 
-    // Malformations of the structure added last.
+    // Malformations of the structure added last (calling one with no
+    // structure added, or with an offset beyond it, aborts: a caller's bug).
     // Writes `length` into its Length byte; the bytes laid out stay the same.
     SmbiosTableBuilder& WithLength(uint8_t length);
     // Overwrites one byte of its formatted area (say a string number beyond
