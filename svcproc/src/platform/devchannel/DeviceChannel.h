@@ -38,10 +38,11 @@ struct SP_DEVICE_INTERFACE_DETAIL_DATA_W {
 constexpr DWORD GENERIC_READ = 0x80000000u;
 constexpr DWORD GENERIC_WRITE = 0x40000000u;
 constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD FILE_SHARE_READ = 0x1;
+constexpr DWORD FILE_SHARE_WRITE = 0x2;
 
-SVCP_PLATFORM_EXPORT HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid,
-                                                   const wchar_t* enumerator, void* window,
-                                                   DWORD flags);
+SVCP_PLATFORM_EXPORT HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const wchar_t* enumerator,
+                                                   void* window, DWORD flags);
 SVCP_PLATFORM_EXPORT BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, void* deviceInfo,
                                                       const GUID* classGuid, DWORD memberIndex,
                                                       SP_DEVICE_INTERFACE_DATA* data);
@@ -51,13 +52,20 @@ SVCP_PLATFORM_EXPORT BOOL SetupDiGetDeviceInterfaceDetailW(
     DWORD detailSize, DWORD* requiredSize, void* deviceInfo);
 SVCP_PLATFORM_EXPORT BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set);
 
-// Share mode 0: a second open of a held device fails with
+// Sharing as on the platform: an open that conflicts with the access or share
+// mode of a handle already open (share mode 0: any second open) fails with
 // ERROR_SHARING_VIOLATION. The handle is closed with CloseHandle.
 SVCP_PLATFORM_EXPORT HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD shareMode,
                                         void* security, DWORD creation, DWORD flags,
                                         HANDLE templateFile);
 // Synchronous only (overlapped must be null). A failure status of the driver
-// becomes a Win32 last error.
-SVCP_PLATFORM_EXPORT BOOL DeviceIoControl(HANDLE device, DWORD code, void* inBuffer,
-                                          DWORD inSize, void* outBuffer, DWORD outSize,
-                                          DWORD* bytesReturned, void* overlapped);
+// becomes a Win32 last error (NtStatusToWin32Error) and nothing is copied to
+// the output buffer; on success `information` bytes are.
+SVCP_PLATFORM_EXPORT BOOL DeviceIoControl(HANDLE device, DWORD code, void* inBuffer, DWORD inSize,
+                                          void* outBuffer, DWORD outSize, DWORD* bytesReturned,
+                                          void* overlapped);
+
+namespace svcproc::devchannel {
+// The last error a failed request reports for a driver status.
+SVCP_PLATFORM_EXPORT DWORD NtStatusToWin32Error(uint32_t status);
+} // namespace svcproc::devchannel
