@@ -58,9 +58,10 @@ protected:
     // The common scan: the first structure to StoreType00, then every further
     // structure logged with `addressLine` (a format with one %x) and its
     // header, checked to lie wholly in the table together with the
-    // `fieldBytes(type)` bytes of fixed fields the parser reads, and handed to
+    // `fieldBytes(type, length)` bytes of fixed fields the parser reads, and handed to
     // `dispatch`. A structure that does not fit ends the walk.
-    void ScanTable(const char* addressLine, const std::function<uint32_t(uint8_t type)>& fieldBytes,
+    void ScanTable(const char* addressLine,
+                   const std::function<uint32_t(uint8_t type, uint8_t length)>& fieldBytes,
                    const std::function<void(const uint8_t* structure)>& dispatch);
     // Bytes from the structure's first byte to the first byte after its
     // string set, or 0 when header, `fieldBytes` or string set leave the table.
