@@ -22,8 +22,8 @@ protected:
     }
     SmbiosTableBuilder Board() {
         SmbiosTableBuilder b;
-        b.Bios("1.0.0 AB12").ManagementDevice(kChip, "Tessaro VQX Service Processor", 0x0C, 0x2B0,
-                                              0x04);
+        b.Bios("1.0.0 AB12")
+            .ManagementDevice(kChip, "Tessaro VQX Service Processor", 0x0C, 0x2B0, 0x04);
         return b;
     }
 
@@ -58,10 +58,9 @@ TEST_F(ParserTest, ChipDataListsEveryManagementDeviceInTableOrder) {
     ASSERT_GE(at, 0);
     std::vector<std::string> lines = m_log.Texts();
     EXPECT_EQ(std::vector<std::string>(lines.begin() + at, lines.begin() + at + 5),
-              (std::vector<std::string>{"CSMBiosChipData::StoreType34",
-                                        "  Description: Tessaro VQX Service Processor",
-                                        "  Device Type: 0x0c", "  Address:     0x000002b0",
-                                        "  AddressType: 0x04"}));
+              (std::vector<std::string>{
+                  "CSMBiosChipData::StoreType34", "  Description: Tessaro VQX Service Processor",
+                  "  Device Type: 0x0c", "  Address:     0x000002b0", "  AddressType: 0x04"}));
 
     m_log.Clear();
     EXPECT_TRUE(chip.Initialise(m_raw));
@@ -181,8 +180,9 @@ TEST_F(ParserTest, SensorDataLinksComponentsOfThisChipToProbesAndThresholds) {
 }
 
 TEST_F(ParserTest, ProbeLogLinesShowEveryField) {
-    Read(Board().VoltageProbe(0x30, "VCC", Volts(), 0x0102).Component(0x50, "", kChip, 0x30,
-                                                                      kNoHandle));
+    Read(Board()
+             .VoltageProbe(0x30, "VCC", Volts(), 0x0102)
+             .Component(0x50, "", kChip, 0x30, kNoHandle));
     CSMBiosSensorData sensors(kChip);
     ASSERT_TRUE(sensors.Initialise(m_raw));
     std::vector<std::string> lines = m_log.Texts();
@@ -249,7 +249,8 @@ TEST_F(ParserTest, SensorDataFailuresAndMissingThresholdList) {
     CRawSMBios raw;
     TableFile file;
     ASSERT_TRUE(Load(raw, file,
-                     Board().VoltageProbe(0x30, "V", Volts(), 1)
+                     Board()
+                         .VoltageProbe(0x30, "V", Volts(), 1)
                          .Component(0x50, "X", kChip, 0x30, 0x40)
                          .End()
                          .Build()));
@@ -349,8 +350,8 @@ TEST_F(ParserTest, DestructorsLogSubclassLineBeforeBaseLine) {
         CSMBiosSensorData sensors(kChip);
         m_log.Clear();
     }
-    EXPECT_EQ(m_log.Texts(), (std::vector<std::string>{"CSMBiosSensorData Destroyed",
-                                                       "CSMBiosData Destroyed"}));
+    EXPECT_EQ(m_log.Texts(),
+              (std::vector<std::string>{"CSMBiosSensorData Destroyed", "CSMBiosData Destroyed"}));
 }
 
 } // namespace

@@ -40,7 +40,8 @@ protected:
     const uint8_t* Begin() const { return m_raw.GetBytes(); }
     const uint8_t* End() const { return m_raw.GetBytes() + m_raw.GetByteCount(); }
     static std::string PastEnd(const uint8_t* p) {
-        return Format("CSMBiosData::GetNextTable - Past end of SMBIOS, pCurrent=0x%08x", Address(p));
+        return Format("CSMBiosData::GetNextTable - Past end of SMBIOS, pCurrent=0x%08x",
+                      Address(p));
     }
     static std::string AddressLine(const uint8_t* p) {
         return Format("WalkRecorder - pTable=0x%x", Address(p));
@@ -226,16 +227,16 @@ TEST_F(WalkerTest, BiosRecordTakesEveryFieldAndLogsThemInOrder) {
     EXPECT_EQ(b.m_VersionNumber, 2);
     EXPECT_EQ(b.m_ReleaseDateNumber, 3);
     std::vector<std::string> expected = {
-        "CSMBiosChipData::StoreType00",     "  BIOS Vendor:            Tessaro",
+        "CSMBiosChipData::StoreType00",       "  BIOS Vendor:            Tessaro",
         "  BIOS Version:           2.1.7 XY", "  BIOS Release Date:      03/04/2022",
-        "  BIOS Start Seg:         0xe800", "  BIOS ROM Size:          0x1f",
-        "  BIOS Characteristics:   0xa0",   "                          0xa1",
-        "                          0xa2",   "                          0xa3",
-        "                          0xa4",   "                          0xa5",
-        "                          0xa6",   "                          0xa7",
-        "  Extension Byte 1:       0x33",   "  Extension Byte 2:       0x0d",
-        "  BIOS Major Release:     0x04",   "  BIOS Minor Release:     0x06",
-        "  Firmware Major Release: 0x16",   "  Firmware Minor Release: 0x17"};
+        "  BIOS Start Seg:         0xe800",   "  BIOS ROM Size:          0x1f",
+        "  BIOS Characteristics:   0xa0",     "                          0xa1",
+        "                          0xa2",     "                          0xa3",
+        "                          0xa4",     "                          0xa5",
+        "                          0xa6",     "                          0xa7",
+        "  Extension Byte 1:       0x33",     "  Extension Byte 2:       0x0d",
+        "  BIOS Major Release:     0x04",     "  BIOS Minor Release:     0x06",
+        "  Firmware Major Release: 0x16",     "  Firmware Minor Release: 0x17"};
     std::vector<std::string> lines = m_log.Texts();
     ASSERT_GE(lines.size(), expected.size());
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + expected.size()), expected);
