@@ -155,7 +155,6 @@ protected:
 
 TEST_F(HostProcessTest, ServesTheSimulatorAndWithdrawsOnSigterm) {
     Start();
-    EXPECT_NE(HostLog().find("WdfDeviceSetDeviceInterfaceState(true)\n"), std::string::npos);
     HANDLE device = Open(0);
     ASSERT_NE(device, INVALID_HANDLE_VALUE) << GetLastError();
     SVCP_PACKET packet = Request(0xA6);
@@ -175,6 +174,7 @@ TEST_F(HostProcessTest, ServesTheSimulatorAndWithdrawsOnSigterm) {
     std::wstring path = Enumerate().at(0);
     ASSERT_EQ(::kill(m_Pid, SIGTERM), 0);
     EXPECT_EQ(WaitForExit(m_Pid), 0);
+    EXPECT_NE(HostLog().find("WdfDeviceSetDeviceInterfaceState(true)\n"), std::string::npos);
     EXPECT_TRUE(Enumerate().empty());
     EXPECT_FALSE(std::filesystem::exists(std::string(path.begin(), path.end())));
 }
