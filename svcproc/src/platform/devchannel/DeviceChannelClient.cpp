@@ -285,8 +285,13 @@ BOOL DeviceIoControl(HANDLE handle, DWORD code, void* inBuffer, DWORD inSize, vo
             return FALSE;
         }
         device->broken = true;
-        if (!detail::SendAll(device->fd, &request, sizeof request) ||
-            !detail::SendAll(device->fd, inBuffer, inSize) ||
+        // One write per request, so the server wakes once for it.
+        std::vector<uint8_t> message(sizeof request + inSize);
+        std::memcpy(message.data(), &request, sizeof request);
+        if (inSize > 0) {
+            std::memcpy(message.data() + sizeof request, inBuffer, inSize);
+        }
+        if (!detail::SendAll(device->fd, message.data(), message.size()) ||
             !detail::ReceiveAll(device->fd, &reply, sizeof reply) || reply.information > outSize) {
             SetLastError(ERROR_DEVICE_NOT_CONNECTED);
             return FALSE;

@@ -218,12 +218,14 @@ bool DeviceInterfaceServer::State::ProcessRequest(Connection& connection, bool* 
     if (connection.pending.size() < total) {
         return true;
     }
-    std::vector<uint8_t> output(header.outputLength);
+    // The reply header and its output go out in one write.
+    std::vector<uint8_t> reply(sizeof(wire::ReplyHeader) + header.outputLength);
+    uint8_t* output = reply.data() + sizeof(wire::ReplyHeader);
     uint32_t information = 0;
     NTSTATUS status = STATUS_INTERNAL_ERROR;
     try {
         status = handler(header.code, connection.pending.data() + sizeof header, header.inputLength,
-                         output.data(), header.outputLength, &information);
+                         output, header.outputLength, &information);
     } catch (...) {
         information = 0;
     }
@@ -232,9 +234,9 @@ bool DeviceInterfaceServer::State::ProcessRequest(Connection& connection, bool* 
         information = 0;
     }
     connection.pending.erase(connection.pending.begin(), connection.pending.begin() + total);
-    wire::ReplyHeader reply{static_cast<uint32_t>(status), information};
-    if (!detail::SendAll(connection.fd, &reply, sizeof reply) ||
-        !detail::SendAll(connection.fd, output.data(), information)) {
+    wire::ReplyHeader replyHeader{static_cast<uint32_t>(status), information};
+    std::memcpy(reply.data(), &replyHeader, sizeof replyHeader);
+    if (!detail::SendAll(connection.fd, reply.data(), sizeof replyHeader + information)) {
         Drop(connection, "reply not taken");
         return false;
     }
