@@ -84,9 +84,9 @@ int main() {
         for (double& sample : micros) {
             auto start = std::chrono::steady_clock::now();
             ok = RoundTrip(device) && ok;
-            sample = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() -
-                                                               start)
-                         .count();
+            sample =
+                std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+                    .count();
         }
         std::sort(micros.begin(), micros.end());
         double median = micros[micros.size() / 2];
