@@ -322,7 +322,7 @@ bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes, std::
         }
         return false;
     }
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     ok = (std::fclose(file) == 0) && ok;
     if (!ok && error) {
         *error = "cannot write " + path;
