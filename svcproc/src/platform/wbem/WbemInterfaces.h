@@ -106,7 +106,7 @@ protected:
 
 // A namespace's services. A provider implements the methods it serves; the
 // others answer WBEM_E_NOT_SUPPORTED.
-class IWbemServices : public IUnknown {
+class SVCP_WBEM_EXPORT IWbemServices : public IUnknown {
 public:
     virtual HRESULT OpenNamespace(const BSTR strNamespace, LONG lFlags, IWbemContext* pCtx,
                                   IWbemServices** ppWorkingNamespace, IWbemCallResult** ppResult);
