@@ -179,6 +179,12 @@ void CSMBiosData::ScanTable(const char* addressLine,
     }
     const uint8_t* current = m_pRawBytes;
     while ((current = GetNextTable(current)) != nullptr) {
+        if (m_nRawBytes - static_cast<uint32_t>(current - m_pRawBytes) < kHeaderBytes) {
+            // Not even its header fits: nothing of it is read.
+            Log(LOG_ERROR, "CSMBiosData::GetNextTable - Past end of SMBIOS, pCurrent=0x%08x",
+                Address(current));
+            return;
+        }
         uint8_t type = current[0];
         Log(LOG_INFO, addressLine, Address(current));
         LogQuick(LOG_INFO, "Header:");
