@@ -60,9 +60,12 @@ std::string CodeText(HRESULT hr, const std::string& reason) {
 
 // The class part of an object path: "\\.\root\cimv2:Class.Key=..." gives "Class".
 std::wstring ClassOfPath(const std::wstring& path) {
-    std::wstring head = path.substr(0, path.find_first_of(L".="));
+    std::wstring head = path.substr(0, path.find_first_of(L"=\""));
     size_t colon = head.rfind(L':');
-    return colon == std::wstring::npos ? head : head.substr(colon + 1);
+    if (colon != std::wstring::npos) {
+        head = head.substr(colon + 1);
+    }
+    return head.substr(0, head.find(L'.'));
 }
 
 bool MayWatch(const security::PeerIdentity& peer, uint8_t level) {
