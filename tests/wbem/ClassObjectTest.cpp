@@ -573,7 +573,9 @@ TEST(CoreServices, HandsOutClassObjectsOfItsNamespace) {
         }
         SysFreeString(path);
     }
-    EXPECT_EQ(services->GetObject(nullptr, 0, nullptr, &cls.p, nullptr), WBEM_E_INVALID_PARAMETER);
+    IWbemClassObject* unset = nullptr;
+    EXPECT_EQ(services->GetObject(nullptr, 0, nullptr, &unset, nullptr), WBEM_E_INVALID_PARAMETER);
+    EXPECT_EQ(unset, nullptr);
     EXPECT_EQ(services->ExecQuery(nullptr, nullptr, 0, nullptr, nullptr), WBEM_E_NOT_SUPPORTED);
     Held<IWbemServices> none;
     EXPECT_EQ(CreateCoreServices(TestSchema(), L"root\\nowhere", &none), WBEM_E_INVALID_NAMESPACE);
