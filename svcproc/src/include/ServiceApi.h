@@ -110,17 +110,23 @@ public:
 
 class CSensorReading {
 public:
+    CSensorReading() = default;
+    CSensorReading(int32_t reading, uint32_t state) : m_Reading(reading), m_State(state) {}
+    CSensorReading(const CSensorReading& other) = default;
     SERVICE_EXPORT CSensorReading& operator=(const CSensorReading& other);
 
-    int32_t m_Reading;
-    uint32_t m_State;
+    int32_t m_Reading = 0;
+    uint32_t m_State = 0;
 };
 
 class CLedReading {
 public:
+    CLedReading() = default;
+    explicit CLedReading(bool on) : m_bOn(on) {}
+    CLedReading(const CLedReading& other) = default;
     SERVICE_EXPORT CLedReading& operator=(const CLedReading& other);
 
-    bool m_bOn;
+    bool m_bOn = false;
 };
 
 // Called on the library's polling thread for every change of a sensor's

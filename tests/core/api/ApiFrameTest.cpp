@@ -58,8 +58,11 @@ TEST_F(ApiBeforeInitialisation, EveryFunctionAnswersNotInitialisedAndTouchesNoth
     CLedInformation ledInfo;
     ledInfo.m_Description = L"sentinel";
     ledInfo.m_BitMap = 0x77;
-    CSensorReading reading{1234, 1};
-    CLedReading ledReading{true};
+    CSensorReading reading;
+    reading.m_Reading = 1234;
+    reading.m_State = 1;
+    CLedReading ledReading;
+    ledReading.m_bOn = true;
 
     EXPECT_EQ(ServiceApi::EnumerateSensorHandles(sensors), SERVICE_NOT_INITIALISED);
     EXPECT_EQ(ServiceApi::EnumerateLedHandles(leds), SERVICE_NOT_INITIALISED);
