@@ -277,7 +277,8 @@ TEST_F(EndToEndTest, RemoveWhileRunningThenAStopInItsOrder) {
     std::string log = m_Stack.ServiceLogText();
     size_t at = 0;
     for (const char* line :
-         {"ServiceControlHandler SHUTDOWN / STOP", "Process - Destroying Resource Manager",
+         {"Starting 'Brindlemoor 2.2.000b' service", "Service is Running",
+          "ServiceControlHandler SHUTDOWN / STOP", "Process - Destroying Resource Manager",
           "CResourceManager singleton Destroyed",
           "CComServer::Clear - Unregistering Sensor provider", "CProviderData Destroyed",
           "CLedMap Destroyed", "CSensorMap Destroyed", "CDriverInterface Destroyed",

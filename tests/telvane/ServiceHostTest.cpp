@@ -104,4 +104,17 @@ TEST_F(ServiceHostTest, AManagerThatCannotBeOpenedPrintsNothingOnInstall) {
     EXPECT_EQ(remove.out, "UninstallService - OpenSCManager failed, error=0x00000429\n");
 }
 
+TEST(ServiceProgramTest, CarriesTheVersionMarkerInItsData) {
+    std::string binary = ReadWholeFile(std::string(TELVANE_BIN_DIR) + "/telvane");
+    const char headText[] = "~~~\0YARVO SP Version 2.2.000b / \0Built at ";
+    const std::string head(headText, sizeof headText - 1);
+    size_t at = binary.find(head);
+    ASSERT_NE(at, std::string::npos);
+    size_t end = binary.find('\0', at + head.size());
+    ASSERT_NE(end, std::string::npos);
+    std::string built = binary.substr(at + head.size(), end - at - head.size());
+    EXPECT_NE(built.find(" on "), std::string::npos) << built;
+    EXPECT_EQ(binary.compare(end, 5, std::string("\0~~~\0", 5)), 0);
+}
+
 } // namespace
