@@ -1,10 +1,12 @@
 // The registrar and the endpoint with the widget provider, through the socket.
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <sys/socket.h>
 #include <thread>
 
 #include "EndpointFixture.h"
+#include "Log.h"
 
 namespace wbemtest {
 namespace {
@@ -245,6 +247,16 @@ TEST_F(EndpointTest, MalformedMessagesGetAnErrorAndTheConnectionEnds) {
         {"not UTF-8", badUtf8, "not UTF-8"},
         {"trailing bytes", trailing, "trailing bytes"},
     };
+    struct Refusals {
+        static void Sink(void* self, _LOG_LEVEL level, const char* text) {
+            if (level == LOG_ERROR &&
+                std::strstr(text, "WBEM endpoint - refusing a request of client pid") != nullptr) {
+                ++static_cast<Refusals*>(self)->count;
+            }
+        }
+        std::atomic<int> count{0};
+    } refusals;
+    svcproc::log::SetCaptureSink(&Refusals::Sink, &refusals);
     for (const Case& c : cases) {
         wire::ClientConnection connection;
         std::string error;
@@ -260,6 +272,8 @@ TEST_F(EndpointTest, MalformedMessagesGetAnErrorAndTheConnectionEnds) {
         // ... and the endpoint serves the next client.
         EXPECT_EQ(Query(MessageType::Enumerate, "TST_Widget").objects.size(), 3u) << c.what;
     }
+    svcproc::log::SetCaptureSink(nullptr, nullptr);
+    EXPECT_EQ(refusals.count, static_cast<int>(std::size(cases))) << "every refusal is logged";
     EXPECT_EQ(m_pProvider->m_nEnumerations, static_cast<int>(std::size(cases)));
 }
 

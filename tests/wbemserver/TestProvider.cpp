@@ -136,6 +136,13 @@ HRESULT CWidgetProvider::Initialize(LPWSTR wszUser, LONG, LPWSTR wszNamespace, L
     if (m_nInitLevel < 2) {
         return WBEM_E_ACCESS_DENIED;
     }
+    // Like the system's providers: drop what an earlier Initialize left.
+    for (IWbemClassObject** held : {&m_pWidgetClass, &m_pAlertClass}) {
+        if (*held != nullptr) {
+            (*held)->Release();
+            *held = nullptr;
+        }
+    }
     m_User = wszUser != nullptr ? wszUser : L"";
     m_NameSpace = wszNamespace != nullptr ? wszNamespace : L"";
     BSTR widget = SysAllocString(L"TST_Widget");

@@ -58,7 +58,7 @@ public:
     void ReleaseHeld();
 
     std::vector<Widget> m_vWidgets;
-    size_t m_nRepeat = 1; // each widget indicated this many times
+    std::atomic<size_t> m_nRepeat{1}; // each widget indicated this many times
     std::atomic<int> m_nInitializeCalls{0};
     std::atomic<int> m_nInitializeSuccesses{0};
     std::atomic<int> m_nProvideEventsCalls{0};

@@ -148,8 +148,10 @@ void CProviderEntry::EndWatches() {
 }
 
 CProviderTable& CProviderTable::Instance() {
-    static CProviderTable table;
-    return table;
+    // Never destroyed: layer threads may still look providers up while the
+    // process exits.
+    static auto* table = new CProviderTable;
+    return *table;
 }
 
 HRESULT CProviderTable::Add(const ProviderPtr& entry) {
