@@ -62,7 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t inLength = data[2];
     uint32_t outLength = data[3];
     std::vector<uint8_t> in(inLength);
-    std::memcpy(in.data(), data + offset, std::min<size_t>(inLength, size - offset));
+    // An empty vector's data() may be null, which memcpy must not get.
+    if (size_t given = std::min<size_t>(inLength, size - offset); given != 0) {
+        std::memcpy(in.data(), data + offset, given);
+    }
     if ((data[1] & 1) != 0) {
         // Keep the configured base so the request reaches the ports.
         if (inLength >= sizeof(SVCP_PACKET) && (code == kCodes[0] || code == kCodes[1])) {
