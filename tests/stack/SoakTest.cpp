@@ -1,0 +1,54 @@
+// Alerts every 200 ms and continuous enumeration for SVCPROC_SOAK_SECONDS
+// (default 30; bench/stack/soak runs it for 10 minutes). The resident
+// memory of the driver host and the service must stay flat after warm-up.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "StackLoad.h"
+
+namespace {
+
+TEST(SoakTest, ResidentMemoryStaysFlatUnderAlertsAndEnumeration) {
+    const int seconds = stack::EnvSeconds("SVCPROC_SOAK_SECONDS", 30);
+    const int warmUp = std::min(10, seconds / 3);
+    stack::Stack stack;
+    std::string error;
+    ASSERT_TRUE(stack.Start("default", &error)) << error;
+    std::vector<std::string> names = stack::VoltageNames(stack.Endpoint(), 2);
+    ASSERT_EQ(names.size(), 2u);
+    stack::EventWatcher watcher;
+    ASSERT_TRUE(watcher.Start(stack.Endpoint(), "VQX_SpNumericSensorAlert", &error)) << error;
+
+    stack::EnumerationLoad load;
+    load.Start(stack.Endpoint(), 2, {"VQX_SpNumericSensor", "VQX_LedAlarmDevice"});
+    stack::AlertPacer alerts;
+    alerts.Start(stack, names);
+
+    std::this_thread::sleep_for(std::chrono::seconds(warmUp));
+    const pid_t host = stack.m_Portwyn.Pid(), service = stack.m_Telvane.Pid();
+    const long hostStart = stack::ResidentKb(host), serviceStart = stack::ResidentKb(service);
+    long hostPeak = hostStart, servicePeak = serviceStart;
+    for (int s = warmUp; s < seconds; ++s) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        hostPeak = std::max(hostPeak, stack::ResidentKb(host));
+        servicePeak = std::max(servicePeak, stack::ResidentKb(service));
+    }
+    alerts.Stop();
+    load.Stop();
+    const long hostEnd = stack::ResidentKb(host), serviceEnd = stack::ResidentKb(service);
+    std::printf("resident kB after warm-up / peak / end: portwyn %ld / %ld / %ld, "
+                "telvane %ld / %ld / %ld\n",
+                hostStart, hostPeak, hostEnd, serviceStart, servicePeak, serviceEnd);
+
+    ASSERT_GT(hostStart, 0);
+    ASSERT_GT(serviceStart, 0);
+    EXPECT_LT(hostPeak - hostStart, 1024);
+    EXPECT_LT(servicePeak - serviceStart, 1024);
+    EXPECT_EQ(load.Failed(), 0u) << load.FirstFailure();
+    auto expected = alerts.Expected();
+    EXPECT_TRUE(watcher.WaitForEvents(expected.size(), 10000));
+    EXPECT_EQ(watcher.Events(), expected);
+}
+
+} // namespace
