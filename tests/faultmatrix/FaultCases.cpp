@@ -88,10 +88,10 @@ std::vector<Case> BuildCases() {
         {&kBadChecksum,
          O::AlertPoll,
          kSuccess,
-         R::AlertLost,
+         R::AlertKept,
          {"CIOUnit::PollAlerts - Invalid Response Packet\n"},
-         "the driver acknowledges an alert response it read in full, checksum or not, so the "
-         "service processor counts the alert as delivered"},
+         "the driver does not acknowledge a response that does not add up, so the alert is "
+         "offered again"},
         {&kBadChecksum, O::RegisterRead, kSuccess, R::NotIssued, {}, kPacketOnly},
         {&kBadChecksum, O::RegisterWrite, kSuccess, R::NotIssued, {}, kPacketOnly},
 

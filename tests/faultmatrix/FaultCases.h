@@ -31,8 +31,6 @@ enum class Outcome {
     Kept,          // cached values and last-update time unchanged; the next read retries
     Stored,        // values stored and last-update time moved, as a good response would
     AlertKept,     // no state change, no listener call; the alert comes on the next poll
-    AlertLost,     // no state change, no listener call; the driver acknowledged it, so
-                   // the next poll finds nothing pending
     AlertReported, // the voltage change is reported to the listener
     AlertAsFans,   // the response passes as a fan alert: fan position 2 is reported;
                    // the real voltage alert comes on the next poll

@@ -121,7 +121,7 @@ void RunHostKill() {
 }
 
 void HostKilledWhileTheLibraryRuns() {
-    alarm(60); // nothing may hang: a stuck child dies and the test fails
+    alarm(60);     // nothing may hang: a stuck child dies and the test fails
     RunHostKill(); // its environment removes the runtime directory on the way out
     std::fflush(nullptr);
     std::_Exit(0);

@@ -167,6 +167,19 @@ NTSTATUS AcknowledgeAlert(SVCP_PACKET* packet) {
     return status;
 }
 
+namespace {
+
+// Bytes 1 to N of a response add up to 0 modulo 256.
+bool ResponseAddsUp(const SVCP_PACKET& packet) {
+    UCHAR sum = 0;
+    for (int i = 1; i <= packet.Response[0] && i < SVCP_RESPONSE_MAX; ++i) {
+        sum = static_cast<UCHAR>(sum + packet.Response[i]);
+    }
+    return sum == 0;
+}
+
+} // namespace
+
 NTSTATUS Exchange(SVCP_PACKET* packet) {
     const ULONG base = packet->PortBase;
     if (packet->AlertPoll != 0 && (ReadStatus(base) & ST_ALERT) == 0) {
@@ -187,7 +200,10 @@ NTSTATUS Exchange(SVCP_PACKET* packet) {
         if (NT_SUCCESS(status)) {
             status = ReceiveResponse(packet);
         }
-        if (NT_SUCCESS(status) && packet->AlertPoll != 0) {
+        // A corrupted alert response is not acknowledged: the service
+        // processor then offers the alert again on the next poll instead of
+        // counting it as delivered, and no state change is lost.
+        if (NT_SUCCESS(status) && packet->AlertPoll != 0 && ResponseAddsUp(*packet)) {
             status = AcknowledgeAlert(packet);
         }
     }
