@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "HResult.h"
+#include "Readable.h"
 
 namespace wbemq {
 namespace {
@@ -76,27 +77,56 @@ std::string ValueText(const Value& value) {
     return "";
 }
 
-void PrintTable(std::ostream& out, const std::vector<svcproc::wbemwire::Object>& objects) {
-    std::vector<std::string> columns;
+void PrintTable(std::ostream& out, const std::vector<svcproc::wbemwire::Object>& objects,
+                bool brief) {
+    std::vector<std::vector<std::pair<std::string, std::string>>> summaries;
+    std::vector<std::string> summaryColumns;
     for (const auto& object : objects) {
-        for (const auto& property : object.properties) {
-            if (std::find(columns.begin(), columns.end(), property.name) == columns.end()) {
-                columns.push_back(property.name);
+        summaries.push_back(SummaryColumns(object));
+        for (const auto& [header, text] : summaries.back()) {
+            if (std::find(summaryColumns.begin(), summaryColumns.end(), header) ==
+                summaryColumns.end()) {
+                summaryColumns.push_back(header);
             }
         }
     }
-    std::vector<std::vector<std::string>> rows;
+    std::vector<std::string> rawColumns;
+    if (!brief || summaryColumns.empty()) {
+        for (const auto& object : objects) {
+            for (const auto& property : object.properties) {
+                if (std::find(rawColumns.begin(), rawColumns.end(), property.name) ==
+                    rawColumns.end()) {
+                    rawColumns.push_back(property.name);
+                }
+            }
+        }
+    }
+    std::vector<std::string> columns = summaryColumns;
+    columns.insert(columns.end(), rawColumns.begin(), rawColumns.end());
     std::vector<size_t> widths;
     for (const std::string& column : columns) {
         widths.push_back(DisplayWidth(column));
     }
-    for (const auto& object : objects) {
+    auto place = [&](std::vector<std::string>& row, size_t index, std::string text) {
+        widths[index] = std::max(widths[index], DisplayWidth(text));
+        row[index] = std::move(text);
+    };
+    std::vector<std::vector<std::string>> rows;
+    for (size_t n = 0; n < objects.size(); ++n) {
         std::vector<std::string> row(columns.size());
-        for (const auto& property : object.properties) {
+        for (const auto& [header, text] : summaries[n]) {
             size_t index = static_cast<size_t>(
-                std::find(columns.begin(), columns.end(), property.name) - columns.begin());
-            row[index] = ValueText(property.value);
-            widths[index] = std::max(widths[index], DisplayWidth(row[index]));
+                std::find(summaryColumns.begin(), summaryColumns.end(), header) -
+                summaryColumns.begin());
+            place(row, index, text);
+        }
+        for (const auto& property : objects[n].properties) {
+            auto found = std::find(rawColumns.begin(), rawColumns.end(), property.name);
+            if (found != rawColumns.end()) {
+                size_t index =
+                    summaryColumns.size() + static_cast<size_t>(found - rawColumns.begin());
+                place(row, index, ValueText(property.value));
+            }
         }
         rows.push_back(std::move(row));
     }
@@ -125,7 +155,11 @@ void PrintObject(std::ostream& out, const svcproc::wbemwire::Object& object) {
     }
     for (const auto& property : object.properties) {
         Padded(out, property.name, width + 2);
-        out << ValueText(property.value) << '\n';
+        out << ValueText(property.value);
+        if (auto readable = ReadableText(object, property.name)) {
+            out << "  (" << *readable << ")";
+        }
+        out << '\n';
     }
 }
 

@@ -11,9 +11,13 @@ namespace wbemq {
 
 std::string ValueText(const svcproc::wbemwire::Value& value);
 
-// One row per object, one column per property (in order of appearance).
-void PrintTable(std::ostream& out, const std::vector<svcproc::wbemwire::Object>& objects);
-// One object as aligned "property  value" lines.
+// One row per object: the readable summary columns (sensors: name, reading, state and
+// limits in their unit; LEDs: name and on/off), then one column per raw property (in order
+// of appearance). `brief`: the summary columns alone, where the objects have them.
+void PrintTable(std::ostream& out, const std::vector<svcproc::wbemwire::Object>& objects,
+                bool brief = false);
+// One object as aligned "property  value" lines, a reading or an LED state followed by its
+// readable text: "CurrentReading  3300  (3.300 V)".
 void PrintObject(std::ostream& out, const svcproc::wbemwire::Object& object);
 // One line: property names as keys, null for properties without a value.
 void PrintJson(std::ostream& out, const svcproc::wbemwire::Object& object);

@@ -3,10 +3,12 @@
 #include <chrono>
 #include <csignal>
 #include <iostream>
+#include <limits>
 #include <optional>
 #include <poll.h>
 
 #include "Output.h"
+#include "Readable.h"
 #include "WbemClient.h"
 
 namespace {
@@ -26,6 +28,7 @@ struct Options {
     std::string nameSpace = "root\\cimv2";
     std::string impersonation = "impersonate";
     bool json = false;
+    bool brief = false;
     std::string target;
     std::optional<int> count;
     std::optional<double> timeout;
@@ -93,7 +96,7 @@ int RunQuery(MessageType type, const Options& options) {
         }
     }
     if (!options.json && type == MessageType::Enumerate) {
-        wbemq::PrintTable(std::cout, objects);
+        wbemq::PrintTable(std::cout, objects, options.brief);
     }
     return 0;
 }
@@ -113,6 +116,8 @@ int RunWatch(const Options& options) {
                         ? wbemq::ErrorText(reply.status.hresult, reply.status.text)
                         : "the endpoint did not confirm the watch");
     }
+    // From here on no event of the class is missed; scripts wait for this line.
+    std::cerr << "watching " << options.target << '\n';
     using Clock = std::chrono::steady_clock;
     auto deadline = options.timeout
                         ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
@@ -144,8 +149,9 @@ int RunWatch(const Options& options) {
         if (options.json) {
             wbemq::PrintJson(std::cout, reply.object);
         } else {
-            wbemq::PrintObject(std::cout, reply.object);
-            std::cout << '\n';
+            auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::system_clock::now().time_since_epoch());
+            std::cout << wbemq::EventLine(reply.object, now.count()) << '\n';
         }
         std::cout.flush();
         ++events;
@@ -161,6 +167,9 @@ int main(int argc, char** argv) {
                  "default)."};
     app.require_subcommand(1);
     app.fallthrough(); // --json and the like may follow the subcommand
+    app.failure_message([](const CLI::App*, const CLI::Error& error) {
+        return std::string("wbemq: ") + error.what() + " (see --help)\n";
+    });
     Options options;
     app.add_option("--namespace", options.nameSpace, "Namespace of the class")
         ->capture_default_str();
@@ -175,14 +184,18 @@ int main(int argc, char** argv) {
 
     CLI::App* enumerate = app.add_subcommand("enum", "List every instance of a class as a table");
     enumerate->add_option("CLASS", options.target, "Class name")->required();
+    enumerate->add_flag("--brief", options.brief,
+                        "Only the readable columns (sensors: name, reading, state, limits in "
+                        "their unit; LEDs: name, on or off)");
     CLI::App* get = app.add_subcommand("get", "Show the instance an object path names");
     get->add_option("PATH", options.target, "Object path, e.g. Class.Name=\"value\"")->required();
     CLI::App* watch =
-        app.add_subcommand("watch", "Print the events of a class as they come, until "
-                                    "interrupted, --count events or --timeout seconds");
+        app.add_subcommand("watch", "Print the events of a class as they come, one line with "
+                                    "the local time each, until interrupted, --count events "
+                                    "or --timeout seconds");
     watch->add_option("CLASS", options.target, "Event class name")->required();
     watch->add_option("--count", options.count, "Stop after this many events")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(1, std::numeric_limits<int>::max()));
     watch
         ->add_option("--timeout", options.timeout,
                      "Stop after this many seconds (an error if --count events did not come)")
