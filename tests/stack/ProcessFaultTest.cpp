@@ -165,7 +165,7 @@ TEST_F(ProcessFaultTest, ClientsLeavingMidRequestLeaveTheServiceUnaffected) {
     }
     // An alert while no one but the staying watcher listens, after a
     // watcher left without a word: the service must not trip over it.
-    ASSERT_TRUE(m_Stack.Control("alert voltage 1 on"));
+    ASSERT_TRUE(m_Stack.Control("alert voltage 1 off"));
     EXPECT_TRUE(stays.WaitForEvents(6, 10000));
     EXPECT_TRUE(stack::Enumerate(m_Stack.Endpoint(), "VQX_SpNumericSensor").Succeeded());
     EXPECT_TRUE(stack::Enumerate(m_Stack.Endpoint(), "VQX_LedAlarmDevice").Succeeded());
