@@ -1,5 +1,9 @@
 #include "Readable.h"
 
+#include <sstream>
+
+#include "Output.h"
+
 #include <climits>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -140,6 +144,40 @@ TEST(ReadableTest, AnEventIsOneLineWithTheLocalTimeAndTheKeyFirst) {
               "Empty=\"\"");
     unsetenv("TZ");
     tzset();
+}
+
+TEST(ReadableTest, TablesLeadWithTheReadableColumnsAndBriefKeepsOnlyThem) {
+    Object led;
+    led.properties = {{"Name", Text("Power LED(00040001)")}, {"AlarmState", Int(2)}};
+    std::ostringstream full;
+    wbemq::PrintTable(full, {led});
+    EXPECT_EQ(full.str(), "Name                 LED  Name                 AlarmState\n"
+                          "Power LED(00040001)  on   Power LED(00040001)  2\n");
+    std::ostringstream brief;
+    wbemq::PrintTable(brief, {led}, true);
+    EXPECT_EQ(brief.str(), "Name                 LED\n"
+                           "Power LED(00040001)  on\n");
+
+    // Nothing to summarise: the raw table, brief or not.
+    Object widget;
+    widget.properties = {{"Name", Text("alpha")}, {"Size", Int(12)}};
+    std::ostringstream raw;
+    wbemq::PrintTable(raw, {widget}, true);
+    EXPECT_EQ(raw.str(), "Name   Size\nalpha  12\n");
+}
+
+TEST(ReadableTest, AnObjectShowsTheReadableTextBesideTheRawValue) {
+    Object sensor = Sensor(3300, -3, 5);
+    sensor.properties.resize(5);
+    sensor.properties.push_back({"UnitModifier", Int(-3)});
+    std::ostringstream out;
+    wbemq::PrintObject(out, sensor);
+    EXPECT_EQ(out.str(), "Name            VCC 3.3V(00010000)\n"
+                         "BaseUnits       5\n"
+                         "CurrentReading  3300  (3.300 V)\n"
+                         "CurrentState    Ok\n"
+                         "Hysteresis      10\n"
+                         "UnitModifier    -3\n");
 }
 
 } // namespace

@@ -1,5 +1,8 @@
 // The program entry: the arguments as wide strings, then the service host.
 #include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -24,9 +27,24 @@ std::wstring Widen(const char* text) {
     return out;
 }
 
+// Started by hand, --help gets the usage instead of a failed dispatcher; under a service
+// manager every word still goes to the service as before.
+bool AsksForHelpByHand(int argc, char** argv) {
+    const char* manager = std::getenv("NOTIFY_SOCKET");
+    const char* scm = std::getenv("SVCPROC_SCM");
+    bool managed = (manager && *manager) || (scm && std::strcmp(scm, "1") == 0);
+    return argc == 2 && !managed &&
+           (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (AsksForHelpByHand(argc, argv)) {
+        std::puts("Usage: telvane [install | remove]  (install/remove the service YARVOSPSvc; "
+                  "anything else runs it, under systemd or with SVCPROC_SCM=1)");
+        return 0;
+    }
     std::setlocale(LC_CTYPE, "");
     std::vector<std::wstring> wide;
     for (int i = 0; i < argc; ++i) {
