@@ -154,9 +154,14 @@ install_case() {
             fail "$file resolves libraries outside the prefix: $(ldd "$prefix/$file" | grep "not found\|$build_dir")"
         fi
     done
-    # A short stack run from the installed tree (its library finds the installed schema).
+    # A short stack run from the installed tree, moved elsewhere: libraries and schema are
+    # found relative to the programs.
+    mv "$prefix" "$scratch/moved"
+    prefix=$scratch/moved
     local out=$scratch/installed.out
     "$prefix/bin/svcproc-demo" >"$out" 2>&1 || fail "the installed demo failed"
+    expect_in "$out" "== Starting telvane"
+    grep -q "Building\|Configuring" "$out" && fail "the installed demo built something"
     check_demo_output "$out"
     expect_nothing_left "$out"
     # The installed service registers itself with its installed path.
