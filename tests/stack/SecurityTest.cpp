@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -33,6 +34,21 @@ size_t Count(const std::string& text, const std::string& line) {
     }
     return count;
 }
+
+// A log line holding both parts, in that order.
+bool HasLine(const std::string& text, const std::string& head, const std::string& tail) {
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        size_t at = line.find(head);
+        if (at != std::string::npos && line.find(tail, at + head.size()) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+const char kWatchRefused[] = "WBEM endpoint - request for VQX_SpNumericSensorAlert of client pid ";
+const char kRefusedTail[] = " failed, HRESULT=0x80041003";
 
 // Runs `body` in a child that has become uid/gid `id` with the given
 // supplementary groups; its result text comes back through a pipe.
@@ -137,6 +153,7 @@ TEST_F(StackSecurityTest, AnAnonymousClientGetsNoProviderDataAndEachRefusalIsLog
         EXPECT_TRUE(watcher.Events().empty()) << "an anonymous watcher got sensor events";
     } else {
         EXPECT_NE(error.find("0x80041003"), std::string::npos) << error;
+        EXPECT_TRUE(HasLine(m_Stack.ServiceLogText(), kWatchRefused, kRefusedTail));
     }
 }
 
@@ -203,6 +220,8 @@ TEST_F(StackSecurityAsRootTest, AnotherUserWatchingGetsNoSensorEvents) {
     raiser.join();
     EXPECT_TRUE(granted.WaitForEvents(2, 10000)) << "no alert reached the granted watcher";
     EXPECT_EQ(got, "silent") << "a client of another user received sensor events";
+    EXPECT_TRUE(HasLine(m_Stack.ServiceLogText(), kWatchRefused, kRefusedTail))
+        << m_Stack.ServiceLogText();
 }
 
 TEST_F(StackSecurityAsRootTest, TheDeviceSocketAdmitsRootAndItsGroupOnlyByItsMode) {
