@@ -1,6 +1,7 @@
 #include "core/ServiceProcessor.h"
 
 #include <cstdint>
+#include <new>
 
 #include "Log.h"
 #include "core/BoardFamily.h"
@@ -62,13 +63,19 @@ int32_t SmbiosResolution(uint16_t value, uint16_t divisor) {
     return scaled == 0 ? 1 : scaled;
 }
 
+// Out of memory leaves the description empty rather than failing the
+// initialisation (or throwing out of the library).
 std::wstring WidenDescription(const std::string& text) {
-    std::wstring wide;
-    wide.reserve(text.size());
-    for (char c : text) {
-        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    try {
+        std::wstring wide;
+        wide.reserve(text.size());
+        for (char c : text) {
+            wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+        }
+        return wide;
+    } catch (const std::bad_alloc&) {
+        return std::wstring();
     }
-    return wide;
 }
 
 CServiceProcessor::CServiceProcessor() : m_bInit(false), m_Cache(), m_IOUnit(&m_Cache) {
