@@ -224,12 +224,25 @@ TEST(ApiLifecycle, LoadBuildsTheObjectsInOrderAndUnloadDestroysThemInReverse) {
         }
         return -1;
     };
-    const std::vector<std::string> order = {
-        "CVoltageMap Constructed",     "CFanMap Constructed",       "CTemperatureMap Constructed",
-        "CLedMap Constructed",         "CDataCache Constructed",    "CServiceProcessor Constructed",
-        "CServiceManager Constructed", "CServiceManager Destroyed", "CServiceProcessor Destroyed",
-        "CDataCache Destroyed",        "CLedMap destroyed",         "CTemperatureMap Destroyed",
-        "CFanMap Destroyed",           "CVoltageMap Destroyed"};
+    // The cache is built before the I/O unit that writes into it and
+    // outlives it.
+    const std::vector<std::string> order = {"CVoltageMap Constructed",
+                                            "CFanMap Constructed",
+                                            "CTemperatureMap Constructed",
+                                            "CLedMap Constructed",
+                                            "CDataCache Constructed",
+                                            "CPollingThread Constructed",
+                                            "CServiceProcessor Constructed",
+                                            "CServiceManager Constructed",
+                                            "CServiceManager Destroyed",
+                                            "CServiceProcessor Destroyed",
+                                            "CIOUnit Destroyed",
+                                            "CPollingThread Destroyed",
+                                            "CDataCache Destroyed",
+                                            "CLedMap destroyed",
+                                            "CTemperatureMap Destroyed",
+                                            "CFanMap Destroyed",
+                                            "CVoltageMap Destroyed"};
     long previous = -1;
     for (const auto& text : order) {
         long at = position(text);
