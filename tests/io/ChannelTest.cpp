@@ -146,6 +146,27 @@ TEST_F(ChannelTest, NoDeviceMeansNoInitialisationAndNoThreadToStop) {
     EXPECT_EQ(1u, m_Log.Count("CIOUnit Destroyed"));
 }
 
+TEST_F(ChannelTest, DeviceHeldElsewhereIsNotOpenedAndCanBeRetried) {
+    ASSERT_TRUE(Unit().Initialise(SVCP_DEFAULT_PORT_BASE));
+    CDataCache otherCache;
+    FillCache(otherCache, 2, 1, 2, {0x0001, 0x0002});
+    CIOUnit other(&otherCache);
+    m_Processor.ClearExchanges();
+    m_Log.Clear();
+    EXPECT_FALSE(other.Initialise(SVCP_DEFAULT_PORT_BASE));
+    EXPECT_EQ(
+        (std::vector<std::string>{"CIOUnit::InitialiseBusIODevice - Error in CreateFile: 20"}),
+        m_Log.AtMost(LOG_ERROR));
+    EXPECT_FALSE(other.PollingThread().IsInitialised());
+    EXPECT_TRUE(m_Processor.Exchanges().empty());
+
+    // Once the holder lets go, a later attempt opens the device and reads.
+    m_pUnit.reset();
+    ASSERT_TRUE(WaitUntil([&] { return other.Initialise(SVCP_DEFAULT_PORT_BASE); }));
+    EXPECT_EQ(3300, Sensor(otherCache, 0x10000).value);
+    EXPECT_TRUE(other.PollingThread().IsInitialised());
+}
+
 TEST_F(ChannelTest, TwoDevicesAreRefused) {
     ScriptedProcessor second("portwyn1");
     ASSERT_TRUE(second.Enable());
