@@ -53,6 +53,17 @@ TEST_F(LogTest, WideFormatKeepsWidthsAndExplicitNarrowConversions) {
     EXPECT_EQ(captured.lines[0].second, "[   ab|x  |narrow|wide|%s]");
 }
 
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat"
+TEST_F(LogTest, PointersPrintAsZeroPaddedUpperCaseHex) {
+    Log(LOG_ERROR, "pointer 0x%08p, bare %p, null %p, wide %016p, %d%%", (void*)0xabc12, (void*)0x5,
+        (void*)nullptr, (void*)0x1, 7);
+    ASSERT_EQ(captured.lines.size(), 1u);
+    EXPECT_EQ(captured.lines[0].second,
+              "pointer 0x000ABC12, bare 00000005, null 00000000, wide 0000000000000001, 7%");
+}
+#pragma GCC diagnostic pop
+
 TEST_F(LogTest, LevelFilterDropsHigherLevels) {
     setenv("SVCPROC_LOG_LEVEL", "2", 1);
     svcproc::log::ReloadConfiguration();

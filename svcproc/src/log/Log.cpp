@@ -135,11 +135,56 @@ std::wstring WidenStringConversions(const wchar_t* format) {
     return out;
 }
 
+// The callers' %p is the platform's: bare upper-case hex digits, zero-padded
+// to the field width (eight when none is given). glibc would add "0x" and
+// print "(nil)" for null, so %p becomes a hex conversion of the pointer's bits.
+std::string PointerConversionsAsHex(const char* format) {
+    std::string out;
+    for (const char* p = format; *p != '\0'; ++p) {
+        if (*p != '%') {
+            out += *p;
+            continue;
+        }
+        const char* start = p++;
+        if (*p == '%') {
+            out += "%%";
+            continue;
+        }
+        std::string spec;
+        while (*p != '\0' && std::strchr("-+ #0123456789.*hlLqjzt", *p) != nullptr) {
+            spec += *p++;
+        }
+        if (*p == '\0') {
+            out.append(start, p);
+            break;
+        }
+        if (*p != 'p') {
+            out += '%';
+            out += spec;
+            out += *p;
+            continue;
+        }
+        std::string width;
+        for (char c : spec) {
+            if (c >= '0' && c <= '9' && !(width.empty() && c == '0')) {
+                width += c;
+            }
+        }
+        out += "%0" + (width.empty() ? std::string("8") : width) + "lX";
+    }
+    return out;
+}
+
 } // namespace
 
 void Log(_LOG_LEVEL level, const char* format, ...) {
     if (!Enabled(level) || format == nullptr) {
         return;
+    }
+    std::string rewritten;
+    if (std::strchr(format, 'p') != nullptr) {
+        rewritten = PointerConversionsAsHex(format);
+        format = rewritten.c_str();
     }
     char buffer[2048];
     va_list args;
