@@ -117,4 +117,23 @@ TEST(TickCount, HookSetsAndWrapsTheClock) {
     EXPECT_GE(static_cast<DWORD>(GetTickCount() - first), 10u);
 }
 
+TEST(Handles, AClosedHandleIsRefusedNotReadAfterItWasFreed) {
+    static int context = 0;
+    void (*close)(void*) = [](void* c) { ++*static_cast<int*>(c); };
+    HANDLE layer = svcproc::platform::CreateLayerHandle(&context, close);
+    EXPECT_EQ(svcproc::platform::GetLayerHandleContext(layer, close), &context);
+    EXPECT_TRUE(CloseHandle(layer));
+    EXPECT_EQ(context, 1);
+    EXPECT_EQ(svcproc::platform::GetLayerHandleContext(layer, close), nullptr);
+    SetLastError(0);
+    EXPECT_FALSE(CloseHandle(layer));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(context, 1);
+
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_TRUE(CloseHandle(event));
+    EXPECT_FALSE(CloseHandle(event));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
 } // namespace

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <thread>
+#include <unordered_set>
 
 struct PlatformObject {
     enum class Kind { Event, Thread, Layer } kind;
@@ -31,11 +32,25 @@ std::condition_variable& GlobalChanged() {
     return *changed;
 }
 
+// Handles are object addresses. The set of live ones lets a closed handle be
+// refused with ERROR_INVALID_HANDLE instead of being read after it was freed.
+std::unordered_set<PlatformObject*>& LiveObjects() {
+    static auto* live = new std::unordered_set<PlatformObject*>;
+    return *live;
+}
+
+PlatformObject* Track(PlatformObject* object) {
+    std::lock_guard<std::mutex> lock(GlobalMutex());
+    LiveObjects().insert(object);
+    return object;
+}
+
 // Returns the layer close routine to run once the global lock is released.
 void ReleaseLocked(PlatformObject* object, void (**layerClose)(void*), void** layerContext) {
     if (--object->references == 0) {
         *layerClose = object->layerClose;
         *layerContext = object->layerContext;
+        LiveObjects().erase(object);
         delete object;
     }
 }
@@ -85,7 +100,7 @@ HANDLE CreateEventW(void*, BOOL manualReset, BOOL initialState, const wchar_t*) 
     auto* event = new PlatformObject{PlatformObject::Kind::Event};
     event->manualReset = manualReset != FALSE;
     event->signalled = initialState != FALSE;
-    return event;
+    return Track(event);
 }
 
 BOOL SetEvent(HANDLE event) {
@@ -119,6 +134,7 @@ HANDLE CreateThread(void*, size_t, LPTHREAD_START_ROUTINE start, void* parameter
     }
     auto* thread = new PlatformObject{PlatformObject::Kind::Thread};
     thread->references = 2;
+    Track(thread);
     std::atomic<DWORD> id{0};
     std::atomic<bool> started{false};
     try {
@@ -137,6 +153,10 @@ HANDLE CreateThread(void*, size_t, LPTHREAD_START_ROUTINE start, void* parameter
         });
         worker.detach();
     } catch (...) {
+        {
+            std::lock_guard<std::mutex> lock(GlobalMutex());
+            LiveObjects().erase(thread);
+        }
         delete thread;
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -205,6 +225,10 @@ BOOL CloseHandle(HANDLE handle) {
     void* context = nullptr;
     {
         std::lock_guard<std::mutex> lock(GlobalMutex());
+        if (LiveObjects().count(handle) == 0) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
         ReleaseLocked(handle, &close, &context);
     }
     if (close != nullptr) {
@@ -248,12 +272,15 @@ HANDLE CreateLayerHandle(void* context, void (*close)(void* context)) {
     auto* object = new PlatformObject{PlatformObject::Kind::Layer};
     object->layerContext = context;
     object->layerClose = close;
-    return object;
+    return Track(object);
 }
 
 void* GetLayerHandleContext(HANDLE handle, void (*close)(void* context)) {
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
-        handle->kind != PlatformObject::Kind::Layer ||
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(GlobalMutex());
+    if (LiveObjects().count(handle) == 0 || handle->kind != PlatformObject::Kind::Layer ||
         handle->layerClose != close) {
         return nullptr;
     }
