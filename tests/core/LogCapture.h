@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -25,7 +26,7 @@ public:
     LogCapture& operator=(const LogCapture&) = delete;
 
     std::vector<Line> Lines() const {
-        std::lock_guard<std::mutex> guard(m_Mutex);
+        std::lock_guard<std::mutex> guard(*m_pMutex);
         return m_vLines;
     }
     std::vector<std::string> Texts() const {
@@ -61,17 +62,20 @@ public:
         return -1;
     }
     void Clear() {
-        std::lock_guard<std::mutex> guard(m_Mutex);
+        std::lock_guard<std::mutex> guard(*m_pMutex);
         m_vLines.clear();
     }
 
 private:
     static void Sink(void* context, _LOG_LEVEL level, const char* text) {
         auto* self = static_cast<LogCapture*>(context);
-        std::lock_guard<std::mutex> guard(self->m_Mutex);
+        std::lock_guard<std::mutex> guard(*self->m_pMutex);
         self->m_vLines.push_back({level, text});
     }
 
-    mutable std::mutex m_Mutex;
+    // On the heap: a mutex in a stack object is never destroyed for TSan, so a
+    // later stack mutex at the same address would be taken for it and show a
+    // lock cycle that does not exist.
+    std::unique_ptr<std::mutex> m_pMutex = std::make_unique<std::mutex>();
     std::vector<Line> m_vLines;
 };

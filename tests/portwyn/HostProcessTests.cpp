@@ -32,9 +32,16 @@ protected:
         ::setenv("SVCPROC_RUNTIME_DIR", m_sRuntime.c_str(), 1);
     }
     void TearDown() override {
+        // A host still running ends the way it is meant to, so a crash or a
+        // sanitizer report on the way out fails the test.
         if (m_Pid > 0) {
-            ::kill(m_Pid, SIGKILL);
-            ::waitpid(m_Pid, nullptr, 0);
+            ::kill(m_Pid, SIGTERM);
+            pid_t pid = m_Pid;
+            EXPECT_EQ(WaitForExit(pid), 0) << HostLog();
+            if (m_Pid > 0) {
+                ::kill(m_Pid, SIGKILL);
+                ::waitpid(m_Pid, nullptr, 0);
+            }
         }
         std::filesystem::remove_all(m_sRuntime);
     }

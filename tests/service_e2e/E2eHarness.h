@@ -28,10 +28,22 @@ inline std::vector<pid_t>& Hosts() {
     return hosts;
 }
 
+// Set when a host did not end cleanly on SIGTERM (a crash, or a sanitizer
+// report at exit); the scenario fails on it.
+inline bool& HostFailed() {
+    static bool failed = false;
+    return failed;
+}
+
 inline void StopHost(pid_t pid) {
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "driver host %d did not exit cleanly (status 0x%x)\n",
+                     static_cast<int>(pid), static_cast<unsigned>(status));
+        HostFailed() = true;
+    }
     auto& hosts = Hosts();
     for (size_t i = 0; i < hosts.size(); ++i) {
         if (hosts[i] == pid) {

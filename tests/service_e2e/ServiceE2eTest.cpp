@@ -248,7 +248,7 @@ void RunScenario(void (*scenario)()) {
     scenario();
     e2e::StopAllHosts();
     std::fflush(nullptr);
-    std::_Exit(0);
+    std::_Exit(e2e::HostFailed() ? 1 : 0);
 }
 
 class ServiceE2e : public ::testing::Test {
