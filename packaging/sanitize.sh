@@ -43,8 +43,8 @@ cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSVCPROC_SANITIZE="$sanitize" \
   -DCMAKE_CXX_FLAGS="$extra_flags"
-cmake --build "$build" -j"$jobs"
 
+# Set before the build as well: test discovery runs the test programs.
 # A report ends the process with 86 (TSan: 66), never with a code a program
 # uses itself: several tests expect exit code 1 or 2 from a refusal.
 export ASAN_OPTIONS="halt_on_error=1:print_stacktrace=1:exitcode=86:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1"
@@ -55,6 +55,8 @@ if [ -s "$root/packaging/tsan.supp" ]; then
   tsan_options="$tsan_options:suppressions=$root/packaging/tsan.supp"
 fi
 export TSAN_OPTIONS="$tsan_options"
+
+cmake --build "$build" -j"$jobs"
 
 status=0
 ctest --test-dir "$build" --output-on-failure -j"$jobs" "$@" || status=$?
