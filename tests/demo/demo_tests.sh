@@ -193,6 +193,14 @@ command_line_case() {
         "$bin/wbemq" $args >"$scratch/bad.out" 2>&1 && fail "wbemq accepted '$args'"
         [ "$(wc -l <"$scratch/bad.out")" -eq 1 ] || fail "wbemq '$args': not one line: $(cat "$scratch/bad.out")"
     done
+    for args in "--no-such-option" "--ports=floppy" "--port-base nowhere"; do
+        "$bin/portwyn" $args >"$scratch/bad.out" 2>&1 && fail "portwyn accepted '$args'"
+        [ "$(wc -l <"$scratch/bad.out")" -eq 1 ] || fail "portwyn '$args': not one line: $(cat "$scratch/bad.out")"
+    done
+    for args in "--no-such-option" "bogus" "set voltage"; do
+        "$bin/spsim" $args >"$scratch/bad.out" 2>&1 && fail "spsim accepted '$args'"
+        [ "$(wc -l <"$scratch/bad.out")" -eq 1 ] || fail "spsim '$args': not one line: $(cat "$scratch/bad.out")"
+    done
     # telvane's words are fixed (install, remove, else the service); by hand --help answers.
     env -u NOTIFY_SOCKET -u SVCPROC_SCM "$bin/telvane" --help >"$scratch/help.out" 2>&1 ||
         fail "telvane --help exited non-zero"

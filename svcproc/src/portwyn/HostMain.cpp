@@ -51,12 +51,12 @@ int ParseArguments(int argc, char** argv, HostOptions* options) {
         std::fputs(app.help().c_str(), stdout);
         return -1;
     } catch (const CLI::ParseError& error) {
-        std::fprintf(stderr, "portwyn: %s\n%s", error.what(), app.help().c_str());
+        std::fprintf(stderr, "portwyn: %s (see --help)\n", error.what());
         return 2;
     }
     if (!ParsePortBase(options->portBaseText, &options->portBase)) {
-        std::fprintf(stderr, "portwyn: --port-base: not a port number: %s\n%s",
-                     options->portBaseText.c_str(), app.help().c_str());
+        std::fprintf(stderr, "portwyn: --port-base: not a port number: %s (see --help)\n",
+                     options->portBaseText.c_str());
         return 2;
     }
     return 0;

@@ -120,7 +120,15 @@ int main(int argc, char** argv) {
 
     app.add_subcommand("stats", "show the simulator's counters, one 'name value' per line");
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app.help().c_str(), stdout);
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        std::fprintf(stderr, "spsim: %s (see --help)\n", error.what());
+        return 2;
+    }
 
     if (table->parsed()) {
         return WriteTable(a.profile, a.file, a.dumpBin);
