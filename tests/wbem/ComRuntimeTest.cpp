@@ -3,12 +3,12 @@
 // of its own and leaves it balanced.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
 
 #include "Com.h"
+#include "ComObject.h"
 
 namespace {
 
@@ -19,37 +19,10 @@ template <typename F> void OnThread(F body) {
 constexpr CLSID kTestClass = svcproc::com::LayerGuid(0x7E, 0x01);
 constexpr IID kTestInterface = svcproc::com::LayerGuid(0x7E, 0x02);
 
-class TestObject : public IUnknown {
-public:
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        *ppv = nullptr;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, kTestInterface)) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return static_cast<ULONG>(++m_lRefCount); }
-    ULONG Release() override {
-        LONG count = --m_lRefCount;
-        if (count == 0) {
-            delete this;
-        }
-        return static_cast<ULONG>(count);
-    }
-
-private:
-    virtual ~TestObject() = default;
-    std::atomic<LONG> m_lRefCount{0};
-};
+class TestObject final : public svcproc::com::CUnknownImpl<IUnknown, kTestInterface> {};
 
 HRESULT CreateTestObject(REFIID riid, void** ppv) {
     auto* object = new TestObject;
-    object->AddRef();
     HRESULT hr = object->QueryInterface(riid, ppv);
     object->Release();
     return hr;

@@ -1,9 +1,9 @@
 // Class objects and instances over a class declaration of the schema.
-#include <atomic>
 #include <mutex>
 #include <new>
 #include <vector>
 
+#include "ComObject.h"
 #include "WbemInternal.h"
 
 namespace svcproc::wbem {
@@ -73,32 +73,11 @@ HRESULT StringArrayValue(const std::vector<std::wstring>& texts, VARIANT* out) {
     return WBEM_S_NO_ERROR;
 }
 
-class CClassObject final : public IWbemClassObject {
+class CClassObject final
+    : public com::CUnknownImpl<IWbemClassObject, IID_IWbemClassObject, IID_LayerClassObject> {
 public:
     // Values start as the declaration's defaults.
     static CClassObject* Create(std::shared_ptr<const ClassDecl> decl, bool instance, HRESULT* hr);
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        *ppv = nullptr;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IWbemClassObject) ||
-            IsEqualIID(riid, IID_LayerClassObject)) {
-            *ppv = static_cast<IWbemClassObject*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return static_cast<ULONG>(++m_lRefCount); }
-    ULONG Release() override {
-        LONG count = --m_lRefCount;
-        if (count == 0) {
-            delete this;
-        }
-        return static_cast<ULONG>(count);
-    }
 
     HRESULT GetQualifierSet(IWbemQualifierSet**) override { return WBEM_E_NOT_SUPPORTED; }
     HRESULT Get(LPCWSTR wszName, LONG lFlags, VARIANT* pVal, CIMTYPE* pType,
@@ -160,7 +139,6 @@ private:
     HRESULT GetLocked(const std::wstring& name, VARIANT* pVal, CIMTYPE* pType,
                       LONG* plFlavor) const;
 
-    std::atomic<LONG> m_lRefCount{1};
     std::shared_ptr<const ClassDecl> m_pDecl;
     bool m_bInstance;
     mutable std::mutex m_Mutex;

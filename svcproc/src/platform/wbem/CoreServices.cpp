@@ -1,38 +1,17 @@
 // The services of one namespace that providers receive in Initialize: they
 // answer for the classes of the schema.
-#include <atomic>
 #include <new>
 
+#include "ComObject.h"
 #include "WbemInternal.h"
 
 namespace svcproc::wbem {
 namespace {
 
-class CCoreServices final : public IWbemServices {
+class CCoreServices final : public com::CUnknownImpl<IWbemServices, IID_IWbemServices> {
 public:
     CCoreServices(std::shared_ptr<const Schema> schema, std::wstring nameSpace)
         : m_pSchema(std::move(schema)), m_NameSpace(std::move(nameSpace)) {}
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        *ppv = nullptr;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IWbemServices)) {
-            *ppv = static_cast<IWbemServices*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return static_cast<ULONG>(++m_lRefCount); }
-    ULONG Release() override {
-        LONG count = --m_lRefCount;
-        if (count == 0) {
-            delete this;
-        }
-        return static_cast<ULONG>(count);
-    }
 
     HRESULT GetObject(const BSTR strObjectPath, LONG lFlags, IWbemContext*,
                       IWbemClassObject** ppObject, IWbemCallResult** ppCallResult) override {
@@ -94,7 +73,6 @@ private:
         return CreateClassObject(decl, ppObject);
     }
 
-    std::atomic<LONG> m_lRefCount{1};
     std::shared_ptr<const Schema> m_pSchema;
     std::wstring m_NameSpace;
 };

@@ -16,31 +16,6 @@ CObjectCollector::~CObjectCollector() {
     }
 }
 
-HRESULT CObjectCollector::QueryInterface(REFIID riid, void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IWbemObjectSink)) {
-        *ppv = static_cast<IWbemObjectSink*>(this);
-        AddRef();
-        return S_OK;
-    }
-    return E_NOINTERFACE;
-}
-
-ULONG CObjectCollector::AddRef() {
-    return static_cast<ULONG>(++m_lRefCount);
-}
-
-ULONG CObjectCollector::Release() {
-    LONG count = --m_lRefCount;
-    if (count == 0) {
-        delete this;
-    }
-    return static_cast<ULONG>(count);
-}
-
 HRESULT CObjectCollector::Indicate(LONG lObjectCount, IWbemClassObject** apObjArray) {
     if (lObjectCount < 0 || (lObjectCount > 0 && apObjArray == nullptr)) {
         return WBEM_E_INVALID_PARAMETER;
@@ -106,31 +81,6 @@ bool CObjectCollector::WaitForObjects(size_t count, uint32_t milliseconds) const
 
 CInitStatusSink* CInitStatusSink::Create() {
     return new (std::nothrow) CInitStatusSink;
-}
-
-HRESULT CInitStatusSink::QueryInterface(REFIID riid, void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IWbemProviderInitSink)) {
-        *ppv = static_cast<IWbemProviderInitSink*>(this);
-        AddRef();
-        return S_OK;
-    }
-    return E_NOINTERFACE;
-}
-
-ULONG CInitStatusSink::AddRef() {
-    return static_cast<ULONG>(++m_lRefCount);
-}
-
-ULONG CInitStatusSink::Release() {
-    LONG count = --m_lRefCount;
-    if (count == 0) {
-        delete this;
-    }
-    return static_cast<ULONG>(count);
 }
 
 HRESULT CInitStatusSink::SetStatus(LONG lStatus, LONG) {

@@ -1,38 +1,17 @@
-#include <atomic>
 #include <mutex>
 #include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "ComObject.h"
 #include "WbemInternal.h"
 
 namespace svcproc::wbem {
 namespace {
 
-class CWbemContext final : public IWbemContext {
+class CWbemContext final : public com::CUnknownImpl<IWbemContext, IID_IWbemContext> {
 public:
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        *ppv = nullptr;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IWbemContext)) {
-            *ppv = static_cast<IWbemContext*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return static_cast<ULONG>(++m_lRefCount); }
-    ULONG Release() override {
-        LONG count = --m_lRefCount;
-        if (count == 0) {
-            delete this;
-        }
-        return static_cast<ULONG>(count);
-    }
-
     HRESULT Clone(IWbemContext** ppNewCopy) override {
         if (ppNewCopy == nullptr) {
             return WBEM_E_INVALID_PARAMETER;
@@ -198,7 +177,6 @@ private:
         return &m_vValues.back().second;
     }
 
-    std::atomic<LONG> m_lRefCount{1};
     std::mutex m_Mutex;
     std::vector<std::pair<std::wstring, VARIANT>> m_vValues;
     size_t m_nEnumPos = 0;

@@ -2,13 +2,13 @@
 // schema, the core services of a namespace, contexts and two ready sinks.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "ComObject.h"
 #include "Schema.h"
 #include "WbemInterfaces.h"
 
@@ -47,13 +47,11 @@ SVCP_WBEM_EXPORT HRESULT CreateWbemContext(IWbemContext** ppContext);
 
 // A response handler that keeps what it is given, for in-process callers
 // and tests. Created with count 1.
-class SVCP_WBEM_EXPORT CObjectCollector final : public IWbemObjectSink {
+class SVCP_WBEM_EXPORT CObjectCollector final
+    : public com::CUnknownImpl<IWbemObjectSink, IID_IWbemObjectSink> {
 public:
     static CObjectCollector* Create();
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
     HRESULT Indicate(LONG lObjectCount, IWbemClassObject** apObjArray) override;
     HRESULT SetStatus(LONG lFlags, HRESULT hResult, BSTR strParam,
                       IWbemClassObject* pObjParam) override;
@@ -73,7 +71,6 @@ private:
     CObjectCollector() = default;
     ~CObjectCollector();
 
-    std::atomic<LONG> m_lRefCount{1};
     mutable std::mutex m_Mutex;
     mutable std::condition_variable m_Changed;
     std::vector<IWbemClassObject*> m_vObjects;
@@ -82,13 +79,11 @@ private:
 };
 
 // An init sink that records the status a provider reports. Count 1.
-class SVCP_WBEM_EXPORT CInitStatusSink final : public IWbemProviderInitSink {
+class SVCP_WBEM_EXPORT CInitStatusSink final
+    : public com::CUnknownImpl<IWbemProviderInitSink, IID_IWbemProviderInitSink> {
 public:
     static CInitStatusSink* Create();
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
     HRESULT SetStatus(LONG lStatus, LONG lFlags) override;
 
     bool HasStatus() const;
@@ -99,7 +94,6 @@ private:
     CInitStatusSink() = default;
     ~CInitStatusSink() = default;
 
-    std::atomic<LONG> m_lRefCount{1};
     mutable std::mutex m_Mutex;
     mutable std::condition_variable m_Changed;
     bool m_bHasStatus = false;

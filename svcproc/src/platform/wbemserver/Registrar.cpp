@@ -1,8 +1,8 @@
 // IWbemDecoupledRegistrar: providers become reachable through the endpoint.
-#include <atomic>
 #include <mutex>
 #include <vector>
 
+#include "ComObject.h"
 #include "Log.h"
 #include "Providers.h"
 #include "WbemServer.h"
@@ -10,29 +10,9 @@
 namespace svcproc::wbemserver {
 namespace {
 
-class CDecoupledRegistrar final : public IWbemDecoupledRegistrar {
+class CDecoupledRegistrar final
+    : public com::CUnknownImpl<IWbemDecoupledRegistrar, IID_IWbemDecoupledRegistrar> {
 public:
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IWbemDecoupledRegistrar)) {
-            return E_NOINTERFACE;
-        }
-        *ppv = static_cast<IWbemDecoupledRegistrar*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return static_cast<ULONG>(++m_lRefCount); }
-    ULONG Release() override {
-        LONG count = --m_lRefCount;
-        if (count == 0) {
-            delete this;
-        }
-        return static_cast<ULONG>(count);
-    }
-
     HRESULT Register(LONG a_Flags, IWbemContext*, LPCWSTR a_User, LPCWSTR a_Locale, LPCWSTR a_Scope,
                      LPCWSTR a_Registration, IUnknown* pIUnknown) override;
     HRESULT UnRegister() override;
@@ -40,7 +20,6 @@ public:
 private:
     ~CDecoupledRegistrar() = default;
 
-    std::atomic<LONG> m_lRefCount{0};
     std::mutex m_Lock;
     std::vector<std::wstring> m_vNames; // registered through this object
 };
@@ -113,7 +92,6 @@ HRESULT CDecoupledRegistrar::UnRegister() {
 
 HRESULT CreateRegistrar(REFIID riid, void** ppv) {
     auto* registrar = new CDecoupledRegistrar;
-    registrar->AddRef();
     HRESULT hr = registrar->QueryInterface(riid, ppv);
     registrar->Release();
     return hr;

@@ -146,31 +146,6 @@ wbemwire::Object EncodeWbemObject(IWbemClassObject* object) {
     return out;
 }
 
-HRESULT CSinkBase::QueryInterface(REFIID riid, void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IWbemObjectSink)) {
-        return E_NOINTERFACE;
-    }
-    *ppv = static_cast<IWbemObjectSink*>(this);
-    AddRef();
-    return S_OK;
-}
-
-ULONG CSinkBase::AddRef() {
-    return static_cast<ULONG>(++m_lRefCount);
-}
-
-ULONG CSinkBase::Release() {
-    LONG count = --m_lRefCount;
-    if (count == 0) {
-        delete this;
-    }
-    return static_cast<ULONG>(count);
-}
-
 HRESULT CStreamSink::Indicate(LONG lObjectCount, IWbemClassObject** apObjArray) {
     if (lObjectCount < 0 || (lObjectCount > 0 && apObjArray == nullptr)) {
         return WBEM_E_INVALID_PARAMETER;

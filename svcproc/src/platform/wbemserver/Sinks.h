@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "ComObject.h"
 #include "Connection.h"
 #include "Wbem.h"
 
@@ -17,18 +18,7 @@ namespace svcproc::wbemserver {
 wbemwire::Object EncodeWbemObject(IWbemClassObject* object);
 
 // Base for the two sinks: reference counting and QueryInterface.
-class CSinkBase : public IWbemObjectSink {
-public:
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
-
-protected:
-    virtual ~CSinkBase() = default;
-
-private:
-    std::atomic<LONG> m_lRefCount{1};
-};
+using CSinkBase = com::CUnknownImpl<IWbemObjectSink, IID_IWbemObjectSink>;
 
 // Response handler of one enumeration or lookup. Created with count 1.
 class CStreamSink final : public CSinkBase {
