@@ -38,6 +38,7 @@ public:
 
 private:
     ProviderInitFields InitFields();
+    InstanceSource Instances();
 
     volatile LONG m_lRefCount = 0;
     CRITICAL_SECTION m_Lock;

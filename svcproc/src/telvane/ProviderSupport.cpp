@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "Log.h"
+#include "ResourceManager.h"
 
 namespace telvane {
 
@@ -320,6 +321,157 @@ void CWbemUtils::GetKeyFromObjectPath(const wchar_t* path, std::wstring& key) {
             return;
         }
     }
+}
+
+LONG CountedAddRef(const char* prefix, volatile LONG* count) {
+    LONG current = *count;
+    LONG updated = InterlockedIncrement(count);
+    LogP(LOG_INFO, prefix, "::AddRef - Current=%d, New=%d", current, updated);
+    return updated;
+}
+
+LONG CountedRelease(const char* prefix, volatile LONG* count) {
+    LONG current = *count;
+    LONG updated = InterlockedDecrement(count);
+    LogP(LOG_INFO, prefix, "::Release - Current=%d, New=%d", current, updated);
+    return updated;
+}
+
+HRESULT QueryProviderInterface(const char* prefix, REFIID riid, void** ppv,
+                               std::initializer_list<ProviderInterface> interfaces) {
+    LogP(LOG_TRACE, prefix, "::QueryInterface - ppv=0x%08x", Address(ppv));
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
+    for (const ProviderInterface& entry : interfaces) {
+        if (IsEqualIID(riid, *entry.m_pIid)) {
+            std::string text =
+                Prefixed(prefix, "::QueryInterface - returning ") + entry.m_szName + "* 0x%08x";
+            Log(LOG_INFO, text.c_str(), Address(entry.m_pInterface));
+            *ppv = entry.m_pInterface;
+            entry.m_pInterface->AddRef();
+            return S_OK;
+        }
+    }
+    return E_NOINTERFACE;
+}
+
+HRESULT EnumerateInstances(const InstanceSource& source, const BSTR strClass, LONG lFlags,
+                           IWbemContext* pCtx, IWbemObjectSink* pResponseHandler) {
+    const char* prefix = source.m_szPrefix;
+    WLogP(LOG_TRACE, prefix, L"::CreateInstanceEnumAsync(%s,0x%08x,0x%08x,0x%08x)", strClass,
+          static_cast<unsigned>(lFlags), Address(pCtx), Address(pResponseHandler));
+    if (pResponseHandler == nullptr) {
+        return WBEM_E_INVALID_PARAMETER;
+    }
+    HRESULT result = WBEM_E_INVALID_CLASS;
+    if (ClassNameMatches(strClass, source.m_wszClassName)) {
+        result = CheckClientAccess(prefix);
+        if (FAILED(result)) {
+            ReportStatus(pResponseHandler, WBEM_E_ACCESS_DENIED);
+            return WBEM_E_ACCESS_DENIED;
+        }
+        CProviderDataAccess data;
+        if (!data) {
+            result = WBEM_E_SHUTTING_DOWN;
+        } else {
+            EnterCriticalSection(source.m_pLock);
+            int count = source.m_pCount(data);
+            for (int index = 0; index < count; ++index) {
+                IWbemClassObject* instance = nullptr;
+                IWbemClassObject* cls = *source.m_ppClass;
+                result = cls ? cls->SpawnInstance(0, &instance) : WBEM_E_FAILED;
+                if (instance == nullptr) {
+                    LogP(LOG_ERROR, prefix,
+                         "::CreateInstanceEnumAsync - SpawnInstance failed, HRESULT=0x%08x - "
+                         "continuing enum",
+                         Hr(result));
+                    continue;
+                }
+                if (!source.m_pFillAt(data, index, instance)) {
+                    std::string text = Prefixed(prefix, "::CreateInstanceEnumAsync - ") +
+                                       source.m_szGetAtName +
+                                       "(%d) failed, HRESULT=0x%08x - continuing enum";
+                    Log(LOG_ERROR, text.c_str(), index, Hr(result));
+                    instance->Release();
+                    continue;
+                }
+                pResponseHandler->Indicate(1, &instance);
+                instance->Release();
+            }
+            LeaveCriticalSection(source.m_pLock);
+        }
+    }
+    ReportStatus(pResponseHandler, result);
+    LogP(LOG_INFO, prefix, "::CreateInstanceEnumAsync - returning HRESULT=0x%08x", Hr(result));
+    return result;
+}
+
+HRESULT GetInstance(const InstanceSource& source, const BSTR strObjectPath, LONG lFlags,
+                    IWbemContext* pCtx, IWbemObjectSink* pResponseHandler) {
+    const char* prefix = source.m_szPrefix;
+    WLogP(LOG_TRACE, prefix, L"::GetObjectAsync(%s,0x%08x,0x%08x,0x%08x)", strObjectPath,
+          static_cast<unsigned>(lFlags), Address(pCtx), Address(pResponseHandler));
+    if (pResponseHandler == nullptr) {
+        return WBEM_E_INVALID_PARAMETER;
+    }
+    if (FAILED(CheckClientAccess(prefix))) {
+        ReportStatus(pResponseHandler, WBEM_E_ACCESS_DENIED);
+        return WBEM_E_ACCESS_DENIED;
+    }
+    std::wstring key;
+    CWbemUtils::GetKeyFromObjectPath(strObjectPath, key);
+    if (key.empty()) {
+        ReportStatus(pResponseHandler, WBEM_E_NOT_FOUND);
+        WLogP(LOG_ERROR, prefix,
+              L"::GetObjectAsync - GetKeyFromObjectPath failed, ObjPath=%s, ObjKey=%s",
+              strObjectPath, key.c_str());
+        return WBEM_E_NOT_FOUND;
+    }
+    IWbemClassObject* instance = nullptr;
+    if (*source.m_ppClass) {
+        (*source.m_ppClass)->SpawnInstance(0, &instance);
+    }
+    if (instance == nullptr) {
+        ReportStatus(pResponseHandler, WBEM_E_OUT_OF_MEMORY);
+        LogP(LOG_ERROR, prefix, "::GetObjectAsync - SpawnInstance failed, HRESULT=0x%08x",
+             Hr(WBEM_E_OUT_OF_MEMORY));
+        return WBEM_E_OUT_OF_MEMORY;
+    }
+    CProviderDataAccess data;
+    if (!data) {
+        instance->Release();
+        ReportStatus(pResponseHandler, WBEM_E_SHUTTING_DOWN);
+        return WBEM_E_SHUTTING_DOWN;
+    }
+    EnterCriticalSection(source.m_pLock);
+    if (!source.m_pFillByKey(data, key, instance)) {
+        ReportStatus(pResponseHandler, WBEM_E_NOT_FOUND);
+        WLogP(LOG_ERROR, prefix, L"::GetObjectAsync - GetSensor(%s) failed, HRESULT=0x%08x",
+              key.c_str(), Hr(WBEM_E_NOT_FOUND));
+        LeaveCriticalSection(source.m_pLock);
+        instance->Release();
+        return WBEM_E_NOT_FOUND;
+    }
+    pResponseHandler->Indicate(1, &instance);
+    instance->Release();
+    LeaveCriticalSection(source.m_pLock);
+    ReportStatus(pResponseHandler, WBEM_S_NO_ERROR);
+    LogQuick(LOG_INFO, Prefixed(prefix, "::GetObjectAsync - returning HRESULT=0x00000000").c_str());
+    return WBEM_S_NO_ERROR;
+}
+
+HRESULT ShutdownProvider(const char* prefix, LONG uReason, ULONG uMaxMilliseconds,
+                         IWbemContext* pCtx) {
+    WLogP(LOG_TRACE, prefix, L"::Shutdown(0x%08x,0x%08x,0x%08x)", static_cast<unsigned>(uReason),
+          static_cast<unsigned>(uMaxMilliseconds), Address(pCtx));
+    return WBEM_S_NO_ERROR;
+}
+
+HRESULT CancelProviderCall(const char* prefix, IWbemObjectSink* pSink) {
+    LogP(LOG_INFO, prefix, "::CancelAsyncCall(0x%08x)", Address(pSink));
+    return WBEM_E_NOT_AVAILABLE;
 }
 
 } // namespace telvane

@@ -51,6 +51,7 @@ public:
 
 private:
     ProviderInitFields InitFields();
+    InstanceSource Instances();
 
     volatile LONG m_lRefCount = 0;
     CRITICAL_SECTION m_Lock;
