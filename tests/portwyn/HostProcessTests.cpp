@@ -252,7 +252,7 @@ TEST_F(HostProcessTest, BadArgumentsExitTwo) {
         pid_t pid = Spawn(args);
         EXPECT_EQ(WaitForExit(pid), 2) << args[0];
     }
-    EXPECT_NE(HostLog().find("Usage:"), std::string::npos);
+    EXPECT_NE(HostLog().find("(see --help)"), std::string::npos);
     EXPECT_TRUE(Enumerate().empty());
 }
 

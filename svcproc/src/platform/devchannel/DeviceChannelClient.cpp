@@ -73,6 +73,9 @@ std::vector<std::wstring> ListInterfaces(const std::string& directory) {
         return paths;
     }
     while (dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') {
+            continue; // a server still setting up, or . and ..
+        }
         std::string path = directory + "/" + entry->d_name;
         struct stat info {};
         if (::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {

@@ -320,12 +320,23 @@ bool DeviceInterfaceServer::Enable(std::string* error) {
     if (SomeoneServes(address)) {
         return fail("interface already served");
     }
-    ::unlink(s.path.c_str());
+    // Bound and listening under a hidden name first, then renamed into place,
+    // so a client never finds the interface before it accepts connections.
+    std::string staging = directory + "/." + s.name + ".new";
+    sockaddr_un stagingAddress{};
+    if (!FillAddress(staging, &stagingAddress)) {
+        return fail("socket path too long");
+    }
+    ::unlink(staging.c_str());
     s.listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (s.listenFd < 0 ||
-        ::bind(s.listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::chmod(s.path.c_str(), 0660) != 0 || ::listen(s.listenFd, 16) != 0) {
-        return fail(std::string("cannot serve socket (") + std::strerror(errno) + ")");
+        ::bind(s.listenFd, reinterpret_cast<sockaddr*>(&stagingAddress), sizeof stagingAddress) !=
+            0 ||
+        ::chmod(staging.c_str(), 0660) != 0 || ::listen(s.listenFd, 16) != 0 ||
+        ::rename(staging.c_str(), s.path.c_str()) != 0) {
+        int error = errno;
+        ::unlink(staging.c_str());
+        return fail(std::string("cannot serve socket (") + std::strerror(error) + ")");
     }
     if (::pipe2(s.wakeFds, O_CLOEXEC) != 0) {
         ::unlink(s.path.c_str());
