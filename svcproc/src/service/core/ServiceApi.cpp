@@ -35,6 +35,28 @@ unsigned Address(const void* p) {
 unsigned Initialised() {
     return bInit.load() ? 1u : 0u;
 }
+
+// The rest of a query function's frame: the call once the library is
+// initialised, then the exit line with its result.
+template <typename Call> SERVICE_CODE Forward(const char* name, Call call) {
+    SERVICE_CODE result = bInit.load() ? call(g_ServiceManager) : SERVICE_NOT_INITIALISED;
+    Log(LOG_TRACE, "API: %s exit, sscode=0x%x", name, result);
+    return result;
+}
+
+// The frame of the listener functions: a null listener changes nothing and
+// writes no exit line.
+void ForwardListener(const char* name, ISensorStateListener* listener,
+                     void (CServiceManager::*call)(ISensorStateListener*)) {
+    Log(LOG_TRACE, "API: %s(0x%08x), bInit=%x", name, Address(listener), Initialised());
+    if (listener == nullptr) {
+        return;
+    }
+    if (bInit.load()) {
+        (g_ServiceManager.*call)(listener);
+    }
+    Log(LOG_TRACE, "API: %s exit", name);
+}
 } // namespace
 
 namespace ServiceApi {
@@ -56,78 +78,54 @@ SERVICE_CODE InitialiseServiceDriver() {
 
 SERVICE_CODE EnumerateSensorHandles(CSensorHandleList& list) {
     Log(LOG_TRACE, "API: EnumerateSensorHandles(0x%08x), bInit=%x", Address(&list), Initialised());
-    SERVICE_CODE result =
-        bInit.load() ? g_ServiceManager.EnumerateSensorHandles(list) : SERVICE_NOT_INITIALISED;
-    Log(LOG_TRACE, "API: EnumerateSensorHandles exit, sscode=0x%x", result);
-    return result;
+    return Forward("EnumerateSensorHandles",
+                   [&](CServiceManager& manager) { return manager.EnumerateSensorHandles(list); });
 }
 
 SERVICE_CODE EnumerateLedHandles(CLedHandleList& list) {
     Log(LOG_TRACE, "API: EnumerateLedHandles(0x%08x), bInit=%x", Address(&list), Initialised());
-    SERVICE_CODE result =
-        bInit.load() ? g_ServiceManager.EnumerateLedHandles(list) : SERVICE_NOT_INITIALISED;
-    Log(LOG_TRACE, "API: EnumerateLedHandles exit, sscode=0x%x", result);
-    return result;
+    return Forward("EnumerateLedHandles",
+                   [&](CServiceManager& manager) { return manager.EnumerateLedHandles(list); });
 }
 
 SERVICE_CODE GetSensorInformation(uint32_t handle, CSensorInformation& info) {
     Log(LOG_TRACE, "API: GetSensorInformation(0x%08x,0x%08x), bInit=%x", handle, Address(&info),
         Initialised());
-    SERVICE_CODE result = bInit.load() ? g_ServiceManager.GetSensorInformation(handle, info)
-                                       : SERVICE_NOT_INITIALISED;
-    Log(LOG_TRACE, "API: GetSensorInformation exit, sscode=0x%x", result);
-    return result;
+    return Forward("GetSensorInformation", [&](CServiceManager& manager) {
+        return manager.GetSensorInformation(handle, info);
+    });
 }
 
 SERVICE_CODE GetLedInformation(uint32_t handle, CLedInformation& info) {
     Log(LOG_TRACE, "API: GetLedInformation(0x%08x,0x%08x), bInit=%x", handle, Address(&info),
         Initialised());
-    SERVICE_CODE result =
-        bInit.load() ? g_ServiceManager.GetLedInformation(handle, info) : SERVICE_NOT_INITIALISED;
-    Log(LOG_TRACE, "API: GetLedInformation exit, sscode=0x%x", result);
-    return result;
+    return Forward("GetLedInformation", [&](CServiceManager& manager) {
+        return manager.GetLedInformation(handle, info);
+    });
 }
 
 SERVICE_CODE ReadSensor(uint32_t handle, CSensorReading& reading) {
     Log(LOG_TRACE, "API: ReadSensor(0x%08x,0x%08x), bInit=%x", handle, Address(&reading),
         Initialised());
-    SERVICE_CODE result =
-        bInit.load() ? g_ServiceManager.ReadSensor(handle, reading) : SERVICE_NOT_INITIALISED;
-    Log(LOG_TRACE, "API: ReadSensor exit, sscode=0x%x", result);
-    return result;
+    return Forward("ReadSensor",
+                   [&](CServiceManager& manager) { return manager.ReadSensor(handle, reading); });
 }
 
 SERVICE_CODE ReadLed(uint32_t handle, CLedReading& reading) {
     Log(LOG_TRACE, "API: ReadLed(0x%08x,0x%08x), bInit=%x", handle, Address(&reading),
         Initialised());
-    SERVICE_CODE result =
-        bInit.load() ? g_ServiceManager.ReadLed(handle, reading) : SERVICE_NOT_INITIALISED;
-    Log(LOG_TRACE, "API: ReadLed exit, sscode=0x%x", result);
-    return result;
+    return Forward("ReadLed",
+                   [&](CServiceManager& manager) { return manager.ReadLed(handle, reading); });
 }
 
 void RegisterSensorStateListener(ISensorStateListener* listener) {
-    Log(LOG_TRACE, "API: RegisterSensorStateListener(0x%08x), bInit=%x", Address(listener),
-        Initialised());
-    if (listener == nullptr) {
-        return;
-    }
-    if (bInit.load()) {
-        g_ServiceManager.RegisterSensorStateListener(listener);
-    }
-    LogQuick(LOG_TRACE, "API: RegisterSensorStateListener exit");
+    ForwardListener("RegisterSensorStateListener", listener,
+                    &CServiceManager::RegisterSensorStateListener);
 }
 
 void UnregisterSensorStateListener(ISensorStateListener* listener) {
-    Log(LOG_TRACE, "API: UnregisterSensorStateListener(0x%08x), bInit=%x", Address(listener),
-        Initialised());
-    if (listener == nullptr) {
-        return;
-    }
-    if (bInit.load()) {
-        g_ServiceManager.UnregisterSensorStateListener(listener);
-    }
-    LogQuick(LOG_TRACE, "API: UnregisterSensorStateListener exit");
+    ForwardListener("UnregisterSensorStateListener", listener,
+                    &CServiceManager::UnregisterSensorStateListener);
 }
 
 } // namespace ServiceApi
