@@ -224,14 +224,24 @@ NTSTATUS SendOnly(SVCP_PACKET* packet) {
     return status;
 }
 
-NTSTATUS ReadRegister(SVCP_REGISTER_ACCESS* access) {
-    const ULONG base = access->PortBase;
+namespace {
+
+// Hands the register's number to the chip once it takes input, and waits
+// until the chip has read it.
+NTSTATUS SendRegisterCommand(ULONG base, UCHAR reg) {
     NTSTATUS status = WaitRegInputEmpty(base);
     if (!NT_SUCCESS(status)) {
         return status;
     }
-    WRITE_PORT_UCHAR(base + SVCP_REG_COMMAND, access->Register);
-    status = WaitRegInputEmpty(base);
+    WRITE_PORT_UCHAR(base + SVCP_REG_COMMAND, reg);
+    return WaitRegInputEmpty(base);
+}
+
+} // namespace
+
+NTSTATUS ReadRegister(SVCP_REGISTER_ACCESS* access) {
+    const ULONG base = access->PortBase;
+    NTSTATUS status = SendRegisterCommand(base, access->Register);
     if (!NT_SUCCESS(status)) {
         return status;
     }
@@ -245,12 +255,7 @@ NTSTATUS ReadRegister(SVCP_REGISTER_ACCESS* access) {
 
 NTSTATUS WriteRegister(SVCP_REGISTER_ACCESS* access) {
     const ULONG base = access->PortBase;
-    NTSTATUS status = WaitRegInputEmpty(base);
-    if (!NT_SUCCESS(status)) {
-        return status;
-    }
-    WRITE_PORT_UCHAR(base + SVCP_REG_COMMAND, access->Register);
-    status = WaitRegInputEmpty(base);
+    NTSTATUS status = SendRegisterCommand(base, access->Register);
     if (!NT_SUCCESS(status) || access->Register == SVCP_REGISTER_COMMAND_ONLY) {
         return status;
     }
