@@ -168,43 +168,34 @@ private:
             m_Reason = Narrow(m_pClass->name) + " is an event class: watch it";
             return WBEM_E_INVALID_OPERATION;
         }
+        return AskProvider(&IWbemServices::CreateInstanceEnumAsync, false);
+    }
+
+    HRESULT GetObject() { return AskProvider(&IWbemServices::GetObjectAsync, true); }
+
+    using AsyncCall = HRESULT (IWbemServices::*)(const BSTR, LONG, IWbemContext*, IWbemObjectSink*);
+
+    // One asynchronous call of the provider's services on the target, its
+    // objects streamed to the client. A lookup (`mustFind`) that reports
+    // success must have found something.
+    HRESULT AskProvider(AsyncCall call, bool mustFind) {
         HRESULT hr = Initialise();
         if (FAILED(hr)) {
             return hr;
         }
-        if (m_pEntry->Services() == nullptr) {
+        IWbemServices* services = m_pEntry->Services();
+        if (services == nullptr) {
             return WBEM_E_PROVIDER_NOT_CAPABLE;
         }
         auto* sink = new CStreamSink(m_pConnection);
         BSTR target = SysAllocString(m_Target.c_str());
-        hr = target == nullptr
-                 ? WBEM_E_OUT_OF_MEMORY
-                 : Outcome(m_pEntry->Services()->CreateInstanceEnumAsync(target, 0, nullptr, sink),
-                           sink);
-        SysFreeString(target);
-        sink->Release();
-        return hr;
-    }
-
-    HRESULT GetObject() {
-        HRESULT hr = Initialise();
-        if (FAILED(hr)) {
-            return hr;
-        }
-        if (m_pEntry->Services() == nullptr) {
-            return WBEM_E_PROVIDER_NOT_CAPABLE;
-        }
-        auto* sink = new CStreamSink(m_pConnection);
-        BSTR path = SysAllocString(m_Target.c_str());
-        hr = path == nullptr
-                 ? WBEM_E_OUT_OF_MEMORY
-                 : Outcome(m_pEntry->Services()->GetObjectAsync(path, 0, nullptr, sink), sink);
-        // A lookup that reports success must have found something.
-        if (SUCCEEDED(hr) && sink->Indicated() == 0) {
+        hr = target == nullptr ? WBEM_E_OUT_OF_MEMORY
+                               : Outcome((services->*call)(target, 0, nullptr, sink), sink);
+        if (mustFind && SUCCEEDED(hr) && sink->Indicated() == 0) {
             m_Reason = "the provider returned no object";
             hr = WBEM_E_NOT_FOUND;
         }
-        SysFreeString(path);
+        SysFreeString(target);
         sink->Release();
         return hr;
     }
