@@ -320,9 +320,11 @@ bool DeviceInterfaceServer::Enable(std::string* error) {
     if (SomeoneServes(address)) {
         return fail("interface already served");
     }
-    // Bound and listening under a hidden name first, then renamed into place,
-    // so a client never finds the interface before it accepts connections.
-    std::string staging = directory + "/." + s.name + ".new";
+    // Bound and listening under a hidden name beside the class directory
+    // first, then renamed into it, so nothing that looks into the class
+    // directory finds the interface before it accepts connections.
+    std::string staging = directory.substr(0, directory.rfind('/')) + "/." + s.name + "." +
+                          std::to_string(::getpid()) + ".new";
     sockaddr_un stagingAddress{};
     if (!FillAddress(staging, &stagingAddress)) {
         return fail("socket path too long");
