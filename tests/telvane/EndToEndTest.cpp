@@ -22,9 +22,15 @@ using Json = nlohmann::json;
 class Stack {
 public:
     explicit Stack(const std::string& profile) : m_Profile(profile) {}
+    // Both processes must end cleanly on SIGTERM: a crash or a sanitizer
+    // report shows only in their exit codes and logs.
     ~Stack() {
-        m_Telvane.Stop();
-        m_Portwyn.Stop();
+        int telvane = m_Telvane.Stop();
+        int portwyn = m_Portwyn.Stop();
+        if (m_Started) {
+            EXPECT_EQ(telvane, 0) << ServiceLogText();
+            EXPECT_EQ(portwyn, 0) << ReadWholeFile(m_Root + "/portwyn.log");
+        }
         RemoveTree(m_Root);
     }
 
@@ -43,6 +49,7 @@ public:
         if (Tool({"spsim", "table", m_Profile, m_Root + "/table.bin"}).exitCode != 0) {
             return false;
         }
+        m_Started = true;
         m_Portwyn.Start(
             {Bin("portwyn"), "--ports=sim", "--profile", m_Profile, "--sim-control", SimSocket()},
             m_Env, m_Root + "/portwyn.log");
@@ -110,6 +117,7 @@ public:
     std::string m_Profile, m_Root, m_Run;
     std::vector<std::string> m_Env;
     RunningProcess m_Portwyn, m_Telvane;
+    bool m_Started = false;
 };
 
 // The positions the simulator serves for a kind: "get" answers until the

@@ -68,6 +68,11 @@ bool CPollingThread::Initialise(CIOUnit* pIOUnit, HANDLE hIOdevice, uint32_t Por
     HANDLE thread = CreateThread(nullptr, 0, &CPollingThread::PollingThreadProc, this, 0, nullptr);
     if (thread == nullptr || thread == INVALID_HANDLE_VALUE) {
         Log(LOG_ERROR, "CPollingThread::Initialise - _beginthreadex error=0x%x", GetLastError());
+        // A later Initialise creates the events again.
+        CloseHandle(m_hStopEvent);
+        CloseHandle(m_hRunEvent);
+        m_hStopEvent = INVALID_HANDLE_VALUE;
+        m_hRunEvent = INVALID_HANDLE_VALUE;
         return false;
     }
     m_hThread = thread;
