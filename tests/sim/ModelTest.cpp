@@ -285,11 +285,18 @@ TEST(ModelDeathTest, InterleavingAbortsWhenAskedTo) {
 // meanwhile from a control thread show up whole.
 TEST_F(ModelTest, ConcurrentControlDoesNotDisturbTransactions) {
     std::atomic<bool> stop{false};
+    std::atomic<bool> written{false};
     std::thread control([&] {
         for (uint16_t i = 0; !stop; ++i) {
             m_pModel->SetRaw(SensorKind::Voltage, 2, (i & 1) ? 0x0101 : 0x0202);
+            written = true;
         }
     });
+    // Until the first write the profile's own value, with unequal bytes, is
+    // served.
+    while (!written) {
+        std::this_thread::yield();
+    }
     std::mutex queue;
     auto worker = [&] {
         CHandshakeDriver driver(*m_pModel, kBase);
