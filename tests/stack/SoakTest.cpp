@@ -57,6 +57,9 @@ TEST(SoakTest, ResidentMemoryStaysFlatUnderAlertsAndEnumeration) {
     }
     EXPECT_EQ(load.Failed(), 0u) << load.FirstFailure();
     auto expected = alerts.Expected();
+    std::printf("enumerations served %llu, failed %llu; state changes raised %zu\n",
+                static_cast<unsigned long long>(load.Served()),
+                static_cast<unsigned long long>(load.Failed()), expected.size());
     EXPECT_TRUE(watcher.WaitForEvents(expected.size(), 10000));
     EXPECT_EQ(watcher.Events(), expected);
 }
