@@ -58,8 +58,10 @@ bool Stack::Start(const std::string& profile, std::string* error, int serviceLog
     m_Telvane.Start({Bin("telvane")}, serviceEnv, m_Root + "/telvane.log");
     bool answers = WaitFor(
         [&] {
+            // The providers register one after the other: ready once both answer.
             return !m_Telvane.Running() ||
-                   Enumerate(Endpoint(), "VQX_SpNumericSensor", 3, 5000).Succeeded();
+                   (Enumerate(Endpoint(), "VQX_SpNumericSensor", 3, 5000).Succeeded() &&
+                    Enumerate(Endpoint(), "VQX_LedAlarmDevice", 3, 5000).Succeeded());
         },
         20000);
     if (!answers || !m_Telvane.Running()) {
