@@ -25,13 +25,17 @@ CPollingThread::~CPollingThread() {
     if (m_hThread != INVALID_HANDLE_VALUE && m_bInit) {
         Terminate();
     }
-    if (m_hRunEvent != INVALID_HANDLE_VALUE) {
-        CloseHandle(m_hRunEvent);
-    }
-    if (m_hStopEvent != INVALID_HANDLE_VALUE) {
-        CloseHandle(m_hStopEvent);
-    }
+    CloseEvents();
     LogQuick(LOG_INFO, "CPollingThread Destroyed");
+}
+
+void CPollingThread::CloseEvents() {
+    for (HANDLE* event : {&m_hRunEvent, &m_hStopEvent}) {
+        if (*event != INVALID_HANDLE_VALUE) {
+            CloseHandle(*event);
+            *event = INVALID_HANDLE_VALUE;
+        }
+    }
 }
 
 bool CPollingThread::Initialise(CIOUnit* pIOUnit, HANDLE hIOdevice, uint32_t PortBase) {
@@ -60,19 +64,14 @@ bool CPollingThread::Initialise(CIOUnit* pIOUnit, HANDLE hIOdevice, uint32_t Por
     if (m_hStopEvent == nullptr || m_hStopEvent == INVALID_HANDLE_VALUE) {
         Log(LOG_ERROR, "CPollingThread::Initialise - CreateEvent failed: Last Error=0x%08x",
             GetLastError());
-        CloseHandle(m_hRunEvent);
-        m_hRunEvent = INVALID_HANDLE_VALUE;
         m_hStopEvent = INVALID_HANDLE_VALUE;
+        CloseEvents();
         return false;
     }
     HANDLE thread = CreateThread(nullptr, 0, &CPollingThread::PollingThreadProc, this, 0, nullptr);
     if (thread == nullptr || thread == INVALID_HANDLE_VALUE) {
         Log(LOG_ERROR, "CPollingThread::Initialise - _beginthreadex error=0x%x", GetLastError());
-        // A later Initialise creates the events again.
-        CloseHandle(m_hStopEvent);
-        CloseHandle(m_hRunEvent);
-        m_hStopEvent = INVALID_HANDLE_VALUE;
-        m_hRunEvent = INVALID_HANDLE_VALUE;
+        CloseEvents();
         return false;
     }
     m_hThread = thread;

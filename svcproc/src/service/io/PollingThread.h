@@ -25,6 +25,10 @@ public:
     bool IsInitialised() const { return m_bInit; }
 
 private:
+    // Closes whichever of the two events is open; a later Initialise makes
+    // them again.
+    void CloseEvents();
+
     bool m_bInit;
     CIOUnit* m_pIOUnit;
     uint32_t m_PortBase;
